@@ -1,0 +1,333 @@
+#include "app/frmdll.h"
+
+#include "cache/backup.h"
+#include "resources/resource.h"
+
+namespace app {
+
+namespace {
+
+constexpr wchar_t windowClassName[] = L"KestrumFrmdll";
+// No WS_CLIPCHILDREN: the frame and the label inside it overlap as
+// siblings, and clipping leaves the parts between them unpainted.
+constexpr DWORD windowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+constexpr DWORD windowExStyle = 0;
+
+constexpr wchar_t aboutText[] =
+    L"用法介绍:本软件用于备份与还原windows系统的dllcache功能。-R 自动还原  -D\u3000自毁";
+
+struct ControlClass {
+    const wchar_t* className;
+    DWORD style;
+    int id;
+    const wchar_t* text;
+};
+
+ControlClass classOf(Control id) {
+    constexpr DWORD label = WS_CHILD | WS_VISIBLE | SS_LEFT;
+    switch (id) {
+    case Control::Image1:
+        return {L"STATIC", WS_CHILD | WS_VISIBLE | SS_BITMAP, IDC_IMAGE1, L""};
+    case Control::lblabout:
+        return {L"STATIC", label, IDC_LBLABOUT, aboutText};
+    case Control::Frame1:
+        return {L"BUTTON", WS_CHILD | WS_VISIBLE | BS_GROUPBOX, IDC_FRAME1, L""};
+    case Control::lbladv:
+        // SS_NOTIFY: the label takes the mouse (link cursor, clicks).
+        return {L"STATIC", label | SS_NOTIFY, IDC_LBLADV, L""};
+    case Control::cmdBak:
+        return {L"BUTTON", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, IDC_CMDBAK, L"备份"};
+    case Control::cmdRestore:
+        return {L"BUTTON", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, IDC_CMDRESTORE,
+                L"还原"};
+    case Control::cmdExit:
+        return {L"BUTTON", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, IDC_CMDEXIT,
+                L"退出"};
+    case Control::lblcount:
+        return {L"STATIC", label | WS_DISABLED, IDC_LBLCOUNT, L""};
+    }
+    return {L"STATIC", label, 0, L""};
+}
+
+// The window's DPI: per window where the system can tell (Windows 10),
+// else the screen's.
+int dpiFor(HWND hwnd) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow != nullptr && hwnd != nullptr) {
+        const UINT dpi = getDpiForWindow(hwnd);
+        if (dpi != 0) return static_cast<int>(dpi);
+    }
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+    ::ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
+
+UINT iconFlag(cache::Icon icon) {
+    switch (icon) {
+    case cache::Icon::Information:
+        return MB_ICONINFORMATION;
+    case cache::Icon::Question:
+        return MB_ICONQUESTION;
+    case cache::Icon::Exclamation:
+        return MB_ICONEXCLAMATION;
+    }
+    return 0;
+}
+
+} // namespace
+
+Frmdll::Frmdll(platform::Services& services)
+    : File1(services), Dir1(services), services_(services) {}
+
+Frmdll::~Frmdll() {
+    if (hwnd_ != nullptr) ::DestroyWindow(hwnd_);
+}
+
+bool Frmdll::create(HINSTANCE instance) {
+    instance_ = instance;
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = &Frmdll::windowProc;
+    // Dialog extra bytes: the window is run by the dialog manager, which
+    // gives Tab, Enter, Esc and the default push button their usual meaning.
+    wc.cbWndExtra = DLGWINDOWEXTRA;
+    wc.hInstance = instance;
+    wc.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP));
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = ::GetSysColorBrush(COLOR_WINDOW);
+    wc.lpszClassName = windowClassName;
+    ::RegisterClassExW(&wc); // fails harmlessly when already registered
+
+    dpi_ = dpiFor(nullptr);
+    RECT outer = {0, 0, twipsToPixels(clientWidthTwips, dpi_),
+                  twipsToPixels(clientHeightTwips, dpi_)};
+    ::AdjustWindowRectEx(&outer, windowStyle, FALSE, windowExStyle);
+    hwnd_ = ::CreateWindowExW(windowExStyle, windowClassName, windowCaption, windowStyle,
+                              CW_USEDEFAULT, CW_USEDEFAULT, outer.right - outer.left,
+                              outer.bottom - outer.top, nullptr, nullptr, instance, this);
+    return hwnd_ != nullptr;
+}
+
+void Frmdll::show(int showCommand) {
+    // Centred on the screen's work area.
+    RECT work = {};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    RECT r = {};
+    ::GetWindowRect(hwnd_, &r);
+    const int w = r.right - r.left;
+    const int h = r.bottom - r.top;
+    ::SetWindowPos(hwnd_, nullptr, work.left + (work.right - work.left - w) / 2,
+                   work.top + (work.bottom - work.top - h) / 2, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::ShowWindow(hwnd_, showCommand);
+    // Through the dialog manager, so "还原" also becomes the default button.
+    ::SendMessageW(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control(Control::cmdRestore)),
+                   TRUE);
+    ::UpdateWindow(hwnd_);
+}
+
+bool Frmdll::preTranslateMessage(MSG& msg) {
+    if (hwnd_ == nullptr) return false;
+    if ((msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) &&
+        (msg.hwnd == hwnd_ || ::IsChild(hwnd_, msg.hwnd))) {
+        const int shift = (::GetKeyState(VK_SHIFT) < 0 ? 1 : 0) |
+                          (::GetKeyState(VK_CONTROL) < 0 ? 2 : 0) |
+                          (::GetKeyState(VK_MENU) < 0 ? 4 : 0);
+        Form_KeyDown(static_cast<int>(msg.wParam), shift);
+    }
+    return ::IsDialogMessageW(hwnd_, &msg) != FALSE;
+}
+
+LRESULT CALLBACK Frmdll::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        auto* self = static_cast<Frmdll*>(create->lpCreateParams);
+        self->hwnd_ = hwnd;
+        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<Frmdll*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self == nullptr) return ::DefDlgProcW(hwnd, message, wParam, lParam);
+    return self->handleMessage(message, wParam, lParam);
+}
+
+LRESULT Frmdll::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        onCreate();
+        return 0;
+    case WM_COMMAND:
+        onCommand(LOWORD(wParam), HIWORD(wParam));
+        return 0;
+    case WM_CTLCOLORSTATIC:
+        return onCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_CTLCOLORDLG:
+        return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
+    case WM_SETCURSOR:
+        if (onSetCursor(reinterpret_cast<HWND>(wParam), LOWORD(lParam))) return TRUE;
+        break;
+    case WM_MOUSEMOVE:
+        Form_MouseMove();
+        return 0;
+    case WM_CLOSE:
+        cmdExit_Click();
+        return 0;
+    case WM_DESTROY:
+        onDestroy();
+        return 0;
+    case WM_NCDESTROY: {
+        const LRESULT r = ::DefDlgProcW(hwnd_, message, wParam, lParam);
+        ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+        hwnd_ = nullptr;
+        return r;
+    }
+    default:
+        break;
+    }
+    return ::DefDlgProcW(hwnd_, message, wParam, lParam);
+}
+
+void Frmdll::onCreate() {
+    dpi_ = dpiFor(hwnd_);
+    bigIcon_.reset(static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+                                                   ::GetSystemMetrics(SM_CXICON),
+                                                   ::GetSystemMetrics(SM_CYICON), 0)));
+    smallIcon_.reset(static_cast<HICON>(
+        ::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+                     ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0)));
+    ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
+    ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
+    linkCursor_ = ::LoadCursorW(instance_, MAKEINTRESOURCEW(IDC_LINK));
+
+    createControls();
+    applyFont();
+    layoutControls();
+    Form_Load();
+}
+
+void Frmdll::createControls() {
+    for (const ControlLayout& c : layoutTable) {
+        const ControlClass k = classOf(c.id);
+        HWND child = ::CreateWindowExW(0, k.className, k.text, k.style, 0, 0, 0, 0, hwnd_,
+                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(k.id)),
+                                       instance_, nullptr);
+        controls_[static_cast<int>(c.id)] = child;
+    }
+    logo_.reset(::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_LOGO), IMAGE_BITMAP, 0, 0, 0));
+    ::SendMessageW(control(Control::Image1), STM_SETIMAGE, IMAGE_BITMAP,
+                   reinterpret_cast<LPARAM>(logo_.get()));
+}
+
+void Frmdll::layoutControls() {
+    for (const ControlLayout& c : layoutTable) {
+        const PixelRect r = clientRect(c.id, dpi_);
+        UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
+        // The logo keeps its natural size: it is never stretched.
+        if (c.kind == Kind::Picture) flags |= SWP_NOSIZE;
+        ::SetWindowPos(control(c.id), nullptr, r.left, r.top, r.width, r.height, flags);
+    }
+}
+
+void Frmdll::applyFont() {
+    // One font for the window and every control: the system's message font,
+    // the default user-interface font of the user's language.
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof(metrics);
+    if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0))
+        font_.reset(::CreateFontIndirectW(&metrics.lfMessageFont));
+    HGDIOBJ font = font_ ? font_.get() : ::GetStockObject(DEFAULT_GUI_FONT);
+    ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    for (HWND child : controls_)
+        ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+}
+
+void Frmdll::onCommand(int id, int code) {
+    if (code != BN_CLICKED) return;
+    switch (id) {
+    case IDC_CMDBAK:
+        cmdBak_Click();
+        break;
+    case IDC_CMDRESTORE:
+        cmdRestore_Click();
+        break;
+    case IDC_CMDEXIT:
+        cmdExit_Click();
+        break;
+    default:
+        break;
+    }
+}
+
+LRESULT Frmdll::onCtlColorStatic(HDC dc, HWND child) {
+    COLORREF text = ::GetSysColor(COLOR_WINDOWTEXT);
+    if (child == control(Control::lblabout))
+        text = ::GetSysColor(COLOR_BTNTEXT);
+    else if (child == control(Control::lbladv))
+        text = advColor_ ? *advColor_ : ::GetSysColor(COLOR_HIGHLIGHT);
+    ::SetTextColor(dc, text);
+    ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
+    return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
+}
+
+bool Frmdll::onSetCursor(HWND under, int hitTest) {
+    if (under == control(Control::lbladv)) {
+        ::SetCursor(linkCursor_);
+        return true;
+    }
+    if (hitTest != HTCLIENT) return false;
+    ::SetCursor(::LoadCursorW(nullptr, busy_ ? IDC_WAIT : IDC_ARROW));
+    return true;
+}
+
+void Frmdll::onDestroy() { ::PostQuitMessage(0); }
+
+void Frmdll::Form_Load() {}
+
+void Frmdll::Form_KeyDown(int /*keyCode*/, int /*shift*/) {}
+
+void Frmdll::Form_MouseMove() {}
+
+void Frmdll::lbladv_MouseDown() {}
+
+void Frmdll::lbladv_MouseMove() {}
+
+void Frmdll::cmdBak_Click() { cache::runBackup(services_, *this, File1); }
+
+void Frmdll::cmdRestore_Click() {}
+
+void Frmdll::cmdExit_Click() {
+    if (hwnd_ != nullptr) ::DestroyWindow(hwnd_);
+}
+
+cache::Answer Frmdll::messageBox(const std::wstring& text, const std::wstring& title,
+                                 cache::Buttons buttons, cache::Icon icon) {
+    const UINT type = (buttons == cache::Buttons::OkCancel ? MB_OKCANCEL : MB_OK) | iconFlag(icon);
+    const int chosen =
+        ::MessageBoxW(hwnd_, text.c_str(), title.empty() ? programName : title.c_str(), type);
+    return chosen == IDOK ? cache::Answer::Ok : cache::Answer::Cancel;
+}
+
+void Frmdll::setBackupEnabled(bool enabled) {
+    ::EnableWindow(control(Control::cmdBak), enabled ? TRUE : FALSE);
+}
+
+void Frmdll::setRestoreEnabled(bool enabled) {
+    ::EnableWindow(control(Control::cmdRestore), enabled ? TRUE : FALSE);
+}
+
+void Frmdll::setCountEnabled(bool enabled) {
+    ::EnableWindow(control(Control::lblcount), enabled ? TRUE : FALSE);
+}
+
+void Frmdll::setCountText(const std::wstring& text) {
+    ::SetWindowTextW(control(Control::lblcount), text.c_str());
+}
+
+void Frmdll::setBusyCursor(bool busy) {
+    busy_ = busy;
+    ::SetCursor(::LoadCursorW(nullptr, busy ? IDC_WAIT : IDC_ARROW));
+}
+
+} // namespace app

@@ -1,0 +1,92 @@
+// The program's one window, frmdll: its controls, its handlers and what the
+// commands need from it.
+#pragma once
+
+#include "app/layout.h"
+#include "cache/folder_lists.h"
+#include "cache/window_port.h"
+#include "platform/handles.h"
+#include "platform/services.h"
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+namespace app {
+
+inline constexpr const wchar_t* windowCaption = L"Kestrum管理软件 V1.0";
+inline constexpr const wchar_t* programName = L"Kestrum";
+
+class Frmdll : public cache::WindowPort {
+public:
+    explicit Frmdll(platform::Services& services);
+    ~Frmdll() override;
+    Frmdll(const Frmdll&) = delete;
+    Frmdll& operator=(const Frmdll&) = delete;
+
+    // Creates the window with its controls and runs Form_Load; the window
+    // stays hidden until show().
+    bool create(HINSTANCE instance);
+    // Shows it centred with the focus on "还原".
+    void show(int showCommand);
+    HWND hwnd() const { return hwnd_; }
+    HWND control(Control id) const { return controls_[static_cast<int>(id)]; }
+    int dpi() const { return dpi_; }
+
+    // Gives the window the first look at each key (key preview), then lets
+    // the dialog manager handle Tab, Enter and Esc. True when consumed.
+    bool preTranslateMessage(MSG& msg);
+
+    // Handlers named after control and event.
+    void Form_Load();
+    void Form_KeyDown(int keyCode, int shift);
+    void Form_MouseMove();
+    void lbladv_MouseDown();
+    void lbladv_MouseMove();
+    void cmdBak_Click();
+    void cmdRestore_Click();
+    void cmdExit_Click();
+
+    // cache::WindowPort
+    cache::Answer messageBox(const std::wstring& text, const std::wstring& title,
+                             cache::Buttons buttons, cache::Icon icon) override;
+    void setBackupEnabled(bool enabled) override;
+    void setRestoreEnabled(bool enabled) override;
+    void setCountEnabled(bool enabled) override;
+    void setCountText(const std::wstring& text) override;
+    void setBusyCursor(bool busy) override;
+
+    // The hidden folder enumerators.
+    cache::FileList File1;
+    cache::DirList Dir1;
+
+private:
+    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    void onCreate();
+    void onCommand(int id, int code);
+    LRESULT onCtlColorStatic(HDC dc, HWND control);
+    bool onSetCursor(HWND under, int hitTest);
+    void onDestroy();
+
+    void createControls();
+    void layoutControls();
+    void applyFont();
+
+    platform::Services& services_;
+    HINSTANCE instance_ = nullptr;
+    HWND hwnd_ = nullptr;
+    HWND controls_[controlCount] = {};
+    int dpi_ = 96;
+    platform::GdiObject font_;
+    platform::GdiObject logo_;
+    platform::IconHandle bigIcon_;
+    platform::IconHandle smallIcon_;
+    HCURSOR linkCursor_ = nullptr; // shared resource cursor, not destroyed
+    bool busy_ = false;
+    std::optional<COLORREF> advColor_; // unset: the highlight system colour
+};
+
+} // namespace app

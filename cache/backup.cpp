@@ -1,0 +1,71 @@
+#include "cache/backup.h"
+
+#include "cache/folders.h"
+#include "cache/list_file.h"
+#include "cache/messages.h"
+
+namespace cache {
+
+namespace {
+
+void fail(platform::Services& services, WindowPort& window, const std::wstring& what,
+          const std::wstring& path, platform::ErrorCode error) {
+    window.messageBox(failureText(what, path, services, error) + L"\r\n\r\n原有的备份列表未改变。",
+                      backup_text::title, Buttons::Ok, Icon::Exclamation);
+}
+
+// The command proper, between disabling and re-enabling the button.
+void backUp(platform::Services& services, WindowPort& window, FileList& File1) {
+    Folders folders;
+    if (const platform::ErrorCode error = resolveFolders(services, folders)) {
+        fail(services, window, L"无法取得系统文件夹", std::wstring(), error);
+        return;
+    }
+    if (const platform::ErrorCode error = File1.setPath(folders.cache)) {
+        fail(services, window, L"无法读取dllcache文件夹", folders.cache, error);
+        return;
+    }
+    if (File1.count() == 0) {
+        window.messageBox(backup_text::empty, std::wstring(), Buttons::Ok, Icon::Information);
+        return;
+    }
+
+    const EncodedList list = encodeList(File1.entries(), services);
+
+    // The old list is replaced only once the new one is completely on disk,
+    // so a failure at any point leaves it as it was.
+    const std::wstring listPath = listFilePath(services);
+    const std::wstring newPath = listPath + L".new";
+    if (const platform::ErrorCode error = services.writeNewFile(newPath, list.bytes)) {
+        fail(services, window, L"无法在程序文件夹中写入备份列表", newPath, error);
+        return;
+    }
+    if (const platform::ErrorCode error = services.replaceFile(newPath, listPath)) {
+        services.deleteFile(newPath);
+        fail(services, window, L"无法替换备份列表文件", listPath, error);
+        return;
+    }
+
+    if (list.leftOut == 0) {
+        window.messageBox(backup_text::finished, backup_text::title, Buttons::Ok,
+                          Icon::Information);
+    } else {
+        window.messageBox(std::wstring(backup_text::finished) + L"\r\n\r\n有" +
+                              std::to_wstring(list.leftOut) +
+                              L"个文件名无法用系统代码页保存,未写入列表。",
+                          backup_text::title, Buttons::Ok, Icon::Exclamation);
+    }
+}
+
+} // namespace
+
+void runBackup(platform::Services& services, WindowPort& window, FileList& File1) {
+    if (window.messageBox(backup_text::confirm, backup_text::confirmTitle, Buttons::OkCancel,
+                          Icon::Information) != Answer::Ok)
+        return;
+    window.setBackupEnabled(false);
+    backUp(services, window, File1);
+    window.setBackupEnabled(true);
+}
+
+} // namespace cache

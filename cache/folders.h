@@ -1,0 +1,41 @@
+// Where the commands work: the system folders, the cache folder and the
+// list file beside the executable, and the rules for joining names on them.
+#pragma once
+
+#include "platform/services.h"
+
+#include <string>
+
+namespace cache {
+
+// `folder` with a backslash appended unless it already ends with one.
+std::wstring terminated(std::wstring folder);
+
+struct Folders {
+    std::wstring system;       // terminated
+    std::wstring windows;      // terminated
+    std::wstring cache;        // system + "dllcache", not terminated
+    std::wstring system16;     // windows + "system\"
+    std::wstring drivers;      // system + "drivers\"
+    std::wstring programFiles; // drive of the Windows folder + "\program files"
+};
+
+// Folder values derived from the directories as the system reports them.
+Folders foldersFrom(const std::wstring& systemDirectory, const std::wstring& windowsDirectory);
+
+// Asks the system afresh. Returns 0 or the error of the query that failed.
+platform::ErrorCode resolveFolders(platform::Services& services, Folders& folders);
+
+// Path of an entry inside the cache folder.
+std::wstring cacheEntry(const Folders& folders, const std::wstring& name);
+
+// The folder holding the executable: terminated only when it is a drive root.
+std::wstring programFolder(const std::wstring& modulePath);
+
+// The list file in `programFolder`, joined with a single backslash.
+std::wstring listFilePath(const std::wstring& programFolder);
+
+// The list file beside the running executable.
+std::wstring listFilePath(platform::Services& services);
+
+} // namespace cache

@@ -1,0 +1,28 @@
+// What the commands need from the main window, kept narrow so the commands
+// can be driven by a fake window in tests.
+#pragma once
+
+#include <string>
+
+namespace cache {
+
+enum class Icon { Information, Question, Exclamation };
+enum class Buttons { Ok, OkCancel };
+enum class Answer { Ok, Cancel };
+
+class WindowPort {
+public:
+    virtual ~WindowPort() = default;
+
+    // A modal message box. An empty title shows the program's name. Closing
+    // a box that offers Cancel answers Cancel.
+    virtual Answer messageBox(const std::wstring& text, const std::wstring& title, Buttons buttons,
+                              Icon icon) = 0;
+    virtual void setBackupEnabled(bool enabled) = 0;
+    virtual void setRestoreEnabled(bool enabled) = 0;
+    virtual void setCountEnabled(bool enabled) = 0;
+    virtual void setCountText(const std::wstring& text) = 0;
+    virtual void setBusyCursor(bool busy) = 0;
+};
+
+} // namespace cache

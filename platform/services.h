@@ -1,0 +1,73 @@
+// The system services the commands use, behind one interface so that the
+// command logic builds and is tested natively with a fake. The Win32
+// implementation lives in win32_services.cpp; nothing here includes
+// <windows.h>.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// A Win32 error code; 0 means success. Captured right after the failing call.
+using ErrorCode = std::uint32_t;
+
+struct Attributes {
+    bool exists = false;
+    bool directory = false;
+    bool hidden = false;
+    bool system = false;
+    bool readOnly = false;
+};
+
+// Sequential byte source over an open file. Closed when destroyed.
+class ByteReader {
+public:
+    virtual ~ByteReader() = default;
+    // Reads up to `capacity` bytes into `buffer`; sets `got` to the count
+    // (0 at the end of the file). Returns 0 or the error code.
+    virtual ErrorCode read(char* buffer, std::size_t capacity, std::size_t& got) = 0;
+};
+
+class Services {
+public:
+    virtual ~Services() = default;
+
+    // The directories as the system reports them, not terminated or
+    // otherwise changed. An empty text with `error` set when the call fails.
+    virtual std::wstring systemDirectory(ErrorCode& error) = 0;
+    virtual std::wstring windowsDirectory(ErrorCode& error) = 0;
+    // Full path of the running executable.
+    virtual std::wstring modulePath() = 0;
+
+    virtual Attributes attributes(const std::wstring& path) = 0;
+    // Names (no folder part) of the entries directly in `folder`: files of
+    // every attribute when `directories` is false, else the sub-folders
+    // (without "." and "..").
+    virtual ErrorCode listFolder(const std::wstring& folder, bool directories,
+                                 std::vector<std::wstring>& names) = 0;
+    virtual ErrorCode createFolder(const std::wstring& path) = 0;
+    virtual ErrorCode deleteFile(const std::wstring& path) = 0;
+    // Copies over an existing file of the same name.
+    virtual ErrorCode copyFile(const std::wstring& from, const std::wstring& to) = 0;
+    // Creates `path` afresh (replacing a previous file) and writes all of
+    // `bytes` to it, flushed; a partial file is removed on failure.
+    virtual ErrorCode writeNewFile(const std::wstring& path, const std::string& bytes) = 0;
+    // Moves `from` over `to` in one step; `to` may exist (also hidden).
+    virtual ErrorCode replaceFile(const std::wstring& from, const std::wstring& to) = 0;
+    virtual ErrorCode openRead(const std::wstring& path, std::unique_ptr<ByteReader>& reader) = 0;
+
+    // Text in the system's ANSI code page. `toAnsi` fails (returns false)
+    // rather than substitute a character the code page cannot hold;
+    // `fromAnsi` fails on a byte sequence that is not valid in it.
+    virtual bool toAnsi(const std::wstring& text, std::string& out) = 0;
+    virtual bool fromAnsi(const std::string& bytes, std::wstring& out) = 0;
+
+    // The system's own wording for an error code, for the user.
+    virtual std::wstring errorText(ErrorCode error) = 0;
+};
+
+} // namespace platform

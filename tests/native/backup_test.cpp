@@ -1,0 +1,177 @@
+#include "cache/backup.h"
+#include "fakes.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::wstring cacheDir = L"C:\\WINDOWS\\system32\\dllcache";
+const std::wstring listPath = L"D:\\tools\\filelist.kdl";
+
+struct Backup : ::testing::Test {
+    fake::Services services;
+    fake::Window window;
+    cache::FileList File1{services};
+
+    void SetUp() override { services.addDir(cacheDir); }
+    void addCached(const std::wstring& name) { services.addFile(cacheDir + L"\\" + name, "x"); }
+    void run() { cache::runBackup(services, window, File1); }
+
+    // No temporary file is left behind in the program folder.
+    void expectNoLeftovers() {
+        std::vector<std::wstring> names;
+        services.listFolder(L"D:\\tools", false, names);
+        for (const std::wstring& n : names) EXPECT_EQ(n, L"filelist.kdl");
+    }
+};
+
+TEST_F(Backup, AsksFirstAndCancelChangesNothing) {
+    addCached(L"a.dll");
+    services.addFile(listPath, "old.dll\r\n");
+    window.answers = {cache::Answer::Cancel};
+    run();
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].text, L"您确定要重新备份一次吗?");
+    EXPECT_EQ(window.boxes[0].title, L"选择");
+    EXPECT_EQ(window.boxes[0].buttons, cache::Buttons::OkCancel);
+    EXPECT_EQ(window.boxes[0].icon, cache::Icon::Information);
+    EXPECT_EQ(services.at(listPath).data, "old.dll\r\n");
+    EXPECT_EQ(window.events, std::vector<std::wstring>{L"box:您确定要重新备份一次吗?"});
+}
+
+TEST_F(Backup, ListsEveryFileWhateverItsAttributesButNoFolders) {
+    addCached(L"a.dll");
+    services.addFile(cacheDir + L"\\hidden.sys", "").hidden = true;
+    fake::Node& both = services.addFile(cacheDir + L"\\sys.dll", "");
+    both.hidden = both.system = true;
+    services.addFile(cacheDir + L"\\ro.exe", "").readOnly = true;
+    addCached(L"NOEXT");
+    services.addDir(cacheDir + L"\\sub");
+    services.addFile(cacheDir + L"\\sub\\deep.dll");
+    run();
+
+    EXPECT_EQ(services.at(listPath).data, "a.dll\r\nhidden.sys\r\nNOEXT\r\nro.exe\r\nsys.dll\r\n");
+    ASSERT_EQ(window.boxes.size(), 2u);
+    EXPECT_EQ(window.boxes[1].text, L"finished!");
+    EXPECT_EQ(window.boxes[1].title, L"backup");
+    EXPECT_EQ(window.boxes[1].buttons, cache::Buttons::Ok);
+    EXPECT_EQ(window.boxes[1].icon, cache::Icon::Information);
+    // The button is disabled while the command works, enabled after the report.
+    EXPECT_EQ(window.events, (std::vector<std::wstring>{L"box:您确定要重新备份一次吗?", L"bak:off",
+                                                        L"box:finished!", L"bak:on"}));
+    expectNoLeftovers();
+}
+
+TEST_F(Backup, EmptyCacheFolderIsReportedAndTheOldListKept) {
+    services.addDir(cacheDir + L"\\only-a-folder");
+    services.addFile(listPath, "old.dll\r\n");
+    run();
+    ASSERT_EQ(window.boxes.size(), 2u);
+    EXPECT_EQ(window.boxes[1].text, L"没有可备份的数据,请检查dllcache是否为空");
+    EXPECT_EQ(window.boxes[1].title, L""); // the program's name is shown
+    EXPECT_EQ(window.boxes[1].icon, cache::Icon::Information);
+    EXPECT_EQ(services.at(listPath).data, "old.dll\r\n");
+    EXPECT_TRUE(window.backupEnabled);
+}
+
+TEST_F(Backup, RunningTwiceLeavesOnlyTheSecondListing) {
+    addCached(L"a.dll");
+    run();
+    services.nodes.erase(cacheDir + L"\\a.dll");
+    addCached(L"b.dll");
+    run();
+    EXPECT_EQ(services.at(listPath).data, "b.dll\r\n");
+}
+
+TEST_F(Backup, HiddenOldListIsReplacedByAPlainOne) {
+    addCached(L"a.dll");
+    services.addFile(listPath, "old.dll\r\n").hidden = true;
+    run();
+    EXPECT_EQ(services.at(listPath).data, "a.dll\r\n");
+    EXPECT_FALSE(services.at(listPath).hidden);
+}
+
+TEST_F(Backup, MoreNamesThanASixteenBitCounterHolds) {
+    std::string expected;
+    for (int i = 0; i < 40000; ++i) {
+        const std::wstring name = L"f" + std::to_wstring(100000 + i) + L".dll";
+        addCached(name);
+        expected += "f" + std::to_string(100000 + i) + ".dll\r\n";
+    }
+    run();
+    EXPECT_EQ(services.at(listPath).data, expected);
+}
+
+TEST_F(Backup, NamesOutsideTheCodePageAreCountedInTheReport) {
+    addCached(L"a.dll");
+    addCached(L"\u00E9t\u00E9.dll");
+    addCached(L"\u0416.dll");
+    run();
+    EXPECT_EQ(services.at(listPath).data, "a.dll\r\n");
+    ASSERT_EQ(window.boxes.size(), 2u);
+    EXPECT_EQ(window.boxes[1].title, L"backup");
+    EXPECT_EQ(window.boxes[1].text.rfind(L"finished!", 0), 0u);
+    EXPECT_NE(window.boxes[1].text.find(L"2"), std::wstring::npos);
+    EXPECT_EQ(window.boxes[1].icon, cache::Icon::Exclamation);
+}
+
+// Each failure: an exclamation box that names the place and the system's
+// reason, the button enabled again, the old list exactly as it was.
+struct BackupFailure : Backup {
+    void SetUp() override {
+        Backup::SetUp();
+        addCached(L"a.dll");
+        services.addFile(listPath, "old.dll\r\n").hidden = true;
+    }
+    void expectReported(const std::wstring& place, platform::ErrorCode error) {
+        ASSERT_EQ(window.boxes.size(), 2u);
+        const fake::Box& box = window.boxes[1];
+        EXPECT_EQ(box.icon, cache::Icon::Exclamation);
+        EXPECT_NE(box.text.find(place), std::wstring::npos) << "names " << place;
+        EXPECT_NE(box.text.find(L"<reason " + std::to_wstring(error) + L">"), std::wstring::npos);
+        EXPECT_TRUE(window.backupEnabled);
+        EXPECT_EQ(window.events.back(), L"bak:on");
+        EXPECT_EQ(services.at(listPath).data, "old.dll\r\n");
+        EXPECT_TRUE(services.at(listPath).hidden);
+        expectNoLeftovers();
+    }
+};
+
+TEST_F(BackupFailure, CacheFolderMissing) {
+    services.nodes.erase(cacheDir + L"\\a.dll");
+    services.nodes.erase(cacheDir);
+    run();
+    expectReported(cacheDir, fake::pathNotFound);
+}
+
+TEST_F(BackupFailure, CacheFolderUnreadable) {
+    services.failList[cacheDir] = fake::accessDenied;
+    run();
+    expectReported(cacheDir, fake::accessDenied);
+}
+
+TEST_F(BackupFailure, ProgramFolderNotWritable) {
+    services.failWrite[listPath + L".new"] = fake::accessDenied;
+    run();
+    expectReported(L"D:\\tools\\", fake::accessDenied);
+}
+
+TEST_F(BackupFailure, DiskFullWhileWriting) {
+    services.failWrite[listPath + L".new"] = fake::diskFull;
+    run();
+    expectReported(L"D:\\tools\\", fake::diskFull);
+}
+
+TEST_F(BackupFailure, ListFileCannotBeReplaced) {
+    services.nodes[listPath].readOnly = true;
+    run();
+    expectReported(listPath, fake::accessDenied);
+}
+
+TEST_F(BackupFailure, SystemFolderUnknown) {
+    services.systemDirError = 8;
+    run();
+    expectReported(L"", 8);
+}
+
+} // namespace

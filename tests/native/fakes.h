@@ -1,0 +1,315 @@
+// In-memory stand-ins for the system and the window, so the commands can be
+// driven and inspected natively, failures included.
+#pragma once
+
+#include "cache/window_port.h"
+#include "platform/services.h"
+
+#include <algorithm>
+#include <cwctype>
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace fake {
+
+constexpr platform::ErrorCode fileNotFound = 2;
+constexpr platform::ErrorCode pathNotFound = 3;
+constexpr platform::ErrorCode accessDenied = 5;
+constexpr platform::ErrorCode diskFull = 112;
+constexpr platform::ErrorCode alreadyExists = 183;
+
+inline std::wstring lower(std::wstring s) {
+    for (wchar_t& c : s) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+    return s;
+}
+
+// Windows paths compare without regard to case.
+struct PathLess {
+    bool operator()(const std::wstring& a, const std::wstring& b) const { return lower(a) < lower(b); }
+};
+
+struct Node {
+    bool directory = false;
+    bool hidden = false;
+    bool system = false;
+    bool readOnly = false;
+    std::string data;
+};
+
+// A few characters of code page 936 with their real bytes; anything else
+// beyond ASCII cannot be held, as a character outside the code page.
+inline const std::vector<std::pair<wchar_t, std::string>>& cp936() {
+    static const std::vector<std::pair<wchar_t, std::string>> table = {
+        {L'\u4E2D', "\xD6\xD0"}, // 中
+        {L'\u6587', "\xCE\xC4"}, // 文
+        {L'\u5907', "\xB1\xB8"}, // 备
+    };
+    return table;
+}
+
+class Services : public platform::Services {
+public:
+    std::wstring systemDir = L"C:\\WINDOWS\\system32";
+    std::wstring windowsDir = L"C:\\WINDOWS";
+    std::wstring module = L"D:\\tools\\Kestrum.exe";
+    platform::ErrorCode systemDirError = 0;
+
+    std::map<std::wstring, Node, PathLess> nodes;
+    std::map<std::wstring, platform::ErrorCode, PathLess> failList, failWrite, failReplace,
+        failCopy, failOpen, failCreate;
+    // Bytes a reader hands out per call, to exercise buffer boundaries.
+    std::size_t readChunk = 1 << 16;
+    // Reading fails once this many bytes were read (unset: never).
+    std::size_t failReadAfter = static_cast<std::size_t>(-1);
+    std::vector<std::wstring> copies; // "from -> to"
+    std::vector<std::wstring> touched; // every path passed to a service
+
+    Services() {
+        addDir(L"C:\\");
+        addDir(L"C:\\WINDOWS");
+        addDir(L"C:\\WINDOWS\\system32");
+        addDir(L"D:\\");
+        addDir(L"D:\\tools");
+    }
+
+    void addDir(const std::wstring& path) { nodes[path].directory = true; }
+    Node& addFile(const std::wstring& path, const std::string& data = std::string()) {
+        Node& n = nodes[path];
+        n = Node();
+        n.data = data;
+        return n;
+    }
+    bool has(const std::wstring& path) const { return nodes.count(path) != 0; }
+    const Node& at(const std::wstring& path) const { return nodes.at(path); }
+
+    static std::wstring parentOf(const std::wstring& path) {
+        const std::size_t slash = path.find_last_of(L'\\');
+        if (slash == std::wstring::npos) return std::wstring();
+        if (slash == 2 && path[1] == L':') return path.substr(0, 3);
+        return path.substr(0, slash);
+    }
+    static std::wstring strip(std::wstring folder) {
+        if (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+        return folder;
+    }
+    bool isDir(const std::wstring& path) const {
+        auto it = nodes.find(strip(path));
+        return it != nodes.end() && it->second.directory;
+    }
+
+    std::wstring systemDirectory(platform::ErrorCode& error) override {
+        error = systemDirError;
+        return error ? std::wstring() : systemDir;
+    }
+    std::wstring windowsDirectory(platform::ErrorCode& error) override {
+        error = 0;
+        return windowsDir;
+    }
+    std::wstring modulePath() override { return module; }
+
+    platform::Attributes attributes(const std::wstring& path) override {
+        touched.push_back(path);
+        platform::Attributes a;
+        auto it = nodes.find(strip(path));
+        if (it == nodes.end()) return a;
+        a.exists = true;
+        a.directory = it->second.directory;
+        a.hidden = it->second.hidden;
+        a.system = it->second.system;
+        a.readOnly = it->second.readOnly;
+        return a;
+    }
+
+    platform::ErrorCode listFolder(const std::wstring& folder, bool directories,
+                                   std::vector<std::wstring>& names) override {
+        touched.push_back(folder);
+        if (auto f = failList.find(folder); f != failList.end()) return f->second;
+        if (!isDir(folder)) return pathNotFound;
+        const std::wstring base = strip(folder);
+        for (const auto& [path, node] : nodes) {
+            if (path.size() <= base.size() || lower(parentOf(path)) != lower(base)) continue;
+            if (node.directory != directories) continue;
+            names.push_back(path.substr(path.find_last_of(L'\\') + 1));
+        }
+        return 0;
+    }
+
+    platform::ErrorCode createFolder(const std::wstring& path) override {
+        touched.push_back(path);
+        if (auto f = failCreate.find(path); f != failCreate.end()) return f->second;
+        if (has(path)) return alreadyExists;
+        if (!isDir(parentOf(path))) return pathNotFound;
+        addDir(path);
+        return 0;
+    }
+
+    platform::ErrorCode deleteFile(const std::wstring& path) override {
+        touched.push_back(path);
+        auto it = nodes.find(path);
+        if (it == nodes.end() || it->second.directory) return fileNotFound;
+        if (it->second.readOnly) return accessDenied;
+        nodes.erase(it);
+        return 0;
+    }
+
+    platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to) override {
+        touched.push_back(from);
+        touched.push_back(to);
+        if (auto f = failCopy.find(from); f != failCopy.end()) return f->second;
+        auto src = nodes.find(from);
+        if (src == nodes.end() || src->second.directory) return fileNotFound;
+        if (!isDir(parentOf(to))) return pathNotFound;
+        if (auto dst = nodes.find(to); dst != nodes.end()) {
+            if (dst->second.directory || dst->second.readOnly) return accessDenied;
+        }
+        Node copy = src->second;
+        copy.hidden = copy.system = copy.readOnly = false;
+        nodes[to] = copy;
+        copies.push_back(from + L" -> " + to);
+        return 0;
+    }
+
+    platform::ErrorCode writeNewFile(const std::wstring& path, const std::string& bytes) override {
+        touched.push_back(path);
+        if (auto f = failWrite.find(path); f != failWrite.end()) return f->second;
+        if (!isDir(parentOf(path))) return pathNotFound;
+        if (auto it = nodes.find(path); it != nodes.end() && it->second.readOnly) return accessDenied;
+        addFile(path, bytes);
+        return 0;
+    }
+
+    platform::ErrorCode replaceFile(const std::wstring& from, const std::wstring& to) override {
+        touched.push_back(from);
+        touched.push_back(to);
+        if (auto f = failReplace.find(to); f != failReplace.end()) return f->second;
+        auto src = nodes.find(from);
+        if (src == nodes.end()) return fileNotFound;
+        if (auto dst = nodes.find(to); dst != nodes.end() && dst->second.readOnly)
+            return accessDenied;
+        Node moved = src->second;
+        nodes.erase(src);
+        nodes[to] = moved;
+        return 0;
+    }
+
+    class Reader : public platform::ByteReader {
+    public:
+        Reader(std::string data, std::size_t chunk, std::size_t failAfter)
+            : data_(std::move(data)), chunk_(chunk), failAfter_(failAfter) {}
+        platform::ErrorCode read(char* buffer, std::size_t capacity, std::size_t& got) override {
+            got = 0;
+            if (pos_ >= failAfter_) return 23; // data error (CRC)
+            std::size_t n = std::min({capacity, chunk_, data_.size() - pos_});
+            if (failAfter_ != static_cast<std::size_t>(-1)) n = std::min(n, failAfter_ - pos_);
+            std::copy_n(data_.data() + pos_, n, buffer);
+            pos_ += n;
+            got = n;
+            return 0;
+        }
+
+    private:
+        std::string data_;
+        std::size_t chunk_;
+        std::size_t failAfter_;
+        std::size_t pos_ = 0;
+    };
+
+    platform::ErrorCode openRead(const std::wstring& path,
+                                 std::unique_ptr<platform::ByteReader>& reader) override {
+        touched.push_back(path);
+        if (auto f = failOpen.find(path); f != failOpen.end()) return f->second;
+        auto it = nodes.find(path);
+        if (it == nodes.end() || it->second.directory) return fileNotFound;
+        reader = std::make_unique<Reader>(it->second.data, readChunk, failReadAfter);
+        return 0;
+    }
+
+    bool toAnsi(const std::wstring& text, std::string& out) override {
+        out.clear();
+        for (wchar_t c : text) {
+            if (c < 0x80) {
+                out += static_cast<char>(c);
+                continue;
+            }
+            auto it = std::find_if(cp936().begin(), cp936().end(),
+                                   [c](const auto& p) { return p.first == c; });
+            if (it == cp936().end()) return false;
+            out += it->second;
+        }
+        return true;
+    }
+
+    bool fromAnsi(const std::string& bytes, std::wstring& out) override {
+        out.clear();
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            const unsigned char b = static_cast<unsigned char>(bytes[i]);
+            if (b < 0x80) {
+                out += static_cast<wchar_t>(b);
+                continue;
+            }
+            if (i + 1 >= bytes.size()) return false;
+            const std::string pair = bytes.substr(i, 2);
+            auto it = std::find_if(cp936().begin(), cp936().end(),
+                                   [&](const auto& p) { return p.second == pair; });
+            if (it == cp936().end()) return false;
+            out += it->first;
+            ++i;
+        }
+        return true;
+    }
+
+    std::wstring errorText(platform::ErrorCode error) override {
+        return L"<reason " + std::to_wstring(error) + L">";
+    }
+};
+
+struct Box {
+    std::wstring text;
+    std::wstring title;
+    cache::Buttons buttons;
+    cache::Icon icon;
+};
+
+class Window : public cache::WindowPort {
+public:
+    std::vector<Box> boxes;
+    std::deque<cache::Answer> answers; // scripted replies; Ok when none left
+    std::vector<std::wstring> events;  // state changes in order
+    bool backupEnabled = true;
+    bool restoreEnabled = true;
+    bool countEnabled = false;
+    std::wstring countText;
+    bool busy = false;
+
+    cache::Answer messageBox(const std::wstring& text, const std::wstring& title,
+                             cache::Buttons buttons, cache::Icon icon) override {
+        boxes.push_back({text, title, buttons, icon});
+        events.push_back(L"box:" + text);
+        if (answers.empty()) return cache::Answer::Ok;
+        const cache::Answer a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    void setBackupEnabled(bool enabled) override {
+        backupEnabled = enabled;
+        events.push_back(enabled ? L"bak:on" : L"bak:off");
+    }
+    void setRestoreEnabled(bool enabled) override {
+        restoreEnabled = enabled;
+        events.push_back(enabled ? L"restore:on" : L"restore:off");
+    }
+    void setCountEnabled(bool enabled) override {
+        countEnabled = enabled;
+        events.push_back(enabled ? L"count:on" : L"count:off");
+    }
+    void setCountText(const std::wstring& text) override { countText = text; }
+    void setBusyCursor(bool b) override {
+        busy = b;
+        events.push_back(b ? L"cursor:wait" : L"cursor:arrow");
+    }
+};
+
+} // namespace fake

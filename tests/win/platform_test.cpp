@@ -1,0 +1,151 @@
+// The Win32 services on real files under Wine (or Windows).
+#include "platform/win32_services.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+using testing_win::TempDir;
+using testing_win::readFile;
+using testing_win::writeFile;
+
+std::vector<std::wstring> sorted(std::vector<std::wstring> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+TEST(Win32Services, TheTestSystemUsesCodePage936) { ASSERT_EQ(::GetACP(), 936u); }
+
+TEST(Win32Services, ListsFilesOfEveryAttributeButNotFolders) {
+    TempDir dir;
+    platform::Win32Services services;
+    writeFile(dir / L"plain.dll", "1");
+    writeFile(dir / L"hidden.sys", "2", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    writeFile(dir / L"ro.exe", "3", FILE_ATTRIBUTE_READONLY);
+    writeFile(dir / L"NOEXT", "4");
+    ::CreateDirectoryW((dir / L"sub").c_str(), nullptr);
+    writeFile(dir / L"sub\\deep.dll", "5");
+
+    std::vector<std::wstring> files;
+    ASSERT_EQ(services.listFolder(dir.path(), false, files), 0u);
+    EXPECT_EQ(sorted(files),
+              (std::vector<std::wstring>{L"NOEXT", L"hidden.sys", L"plain.dll", L"ro.exe"}));
+
+    std::vector<std::wstring> folders;
+    ASSERT_EQ(services.listFolder(dir.path() + L"\\", true, folders), 0u);
+    EXPECT_EQ(folders, std::vector<std::wstring>{L"sub"});
+}
+
+TEST(Win32Services, EmptyFolderListsNothingAndAMissingOneFails) {
+    TempDir dir;
+    platform::Win32Services services;
+    std::vector<std::wstring> names;
+    EXPECT_EQ(services.listFolder(dir.path(), false, names), 0u);
+    EXPECT_TRUE(names.empty());
+    EXPECT_EQ(services.listFolder(dir / L"absent", false, names),
+              static_cast<platform::ErrorCode>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST(Win32Services, ChineseNameRoundTripsThroughCodePage936) {
+    TempDir dir;
+    platform::Win32Services services;
+    const std::wstring name = L"\u4E2D\u6587.dll"; // 中文.dll
+    std::string ansi;
+    ASSERT_TRUE(services.toAnsi(name, ansi));
+    EXPECT_EQ(ansi, "\xD6\xD0\xCE\xC4.dll");
+    std::wstring back;
+    ASSERT_TRUE(services.fromAnsi(ansi, back));
+    EXPECT_EQ(back, name);
+
+    writeFile(dir / name, "x");
+    std::vector<std::wstring> names;
+    ASSERT_EQ(services.listFolder(dir.path(), false, names), 0u);
+    EXPECT_EQ(names, std::vector<std::wstring>{name});
+}
+
+TEST(Win32Services, TextOutsideTheCodePageIsRefusedNotSubstituted) {
+    platform::Win32Services services;
+    std::string ansi;
+    EXPECT_FALSE(services.toAnsi(L"\uAC00.dll", ansi)); // Hangul
+    EXPECT_FALSE(services.toAnsi(L"\u0E01.dll", ansi)); // Thai
+    std::wstring wide;
+    EXPECT_FALSE(services.fromAnsi("\x81", wide)); // a lead byte alone
+    EXPECT_TRUE(services.toAnsi(L"", ansi));
+    EXPECT_EQ(ansi, "");
+}
+
+TEST(Win32Services, DirectoryQueriesReportTheSystemsText) {
+    platform::Win32Services services;
+    platform::ErrorCode error = 1;
+    const std::wstring system = services.systemDirectory(error);
+    EXPECT_EQ(error, 0u);
+    wchar_t expected[MAX_PATH] = {};
+    ::GetSystemDirectoryW(expected, MAX_PATH);
+    EXPECT_EQ(system, expected);
+    const std::wstring windows = services.windowsDirectory(error);
+    EXPECT_EQ(error, 0u);
+    ::GetWindowsDirectoryW(expected, MAX_PATH);
+    EXPECT_EQ(windows, expected);
+
+    const std::wstring module = services.modulePath();
+    EXPECT_GT(module.size(), 4u);
+    EXPECT_EQ(module.substr(module.size() - 4), L".exe");
+}
+
+TEST(Win32Services, NewFileReplacesAHiddenOneInOneStep) {
+    TempDir dir;
+    platform::Win32Services services;
+    writeFile(dir / L"list.kdl", "old\r\n", FILE_ATTRIBUTE_HIDDEN);
+    ASSERT_EQ(services.writeNewFile(dir / L"list.kdl.new", "new\r\n"), 0u);
+    ASSERT_EQ(services.replaceFile(dir / L"list.kdl.new", dir / L"list.kdl"), 0u);
+    EXPECT_EQ(readFile(dir / L"list.kdl"), "new\r\n");
+    EXPECT_EQ(::GetFileAttributesW((dir / L"list.kdl.new").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(::GetFileAttributesW((dir / L"list.kdl").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+}
+
+TEST(Win32Services, WriteIntoAMissingFolderFailsAndLeavesNothing) {
+    TempDir dir;
+    platform::Win32Services services;
+    EXPECT_NE(services.writeNewFile(dir / L"absent\\x.kdl", "x"), 0u);
+    EXPECT_NE(services.replaceFile(dir / L"absent.new", dir / L"x.kdl"), 0u);
+}
+
+TEST(Win32Services, ReaderStreamsTheWholeFile) {
+    TempDir dir;
+    platform::Win32Services services;
+    std::string big;
+    for (int i = 0; i < 20000; ++i) big += "name" + std::to_string(i) + ".dll\r\n";
+    writeFile(dir / L"list.kdl", big);
+    std::unique_ptr<platform::ByteReader> reader;
+    ASSERT_EQ(services.openRead(dir / L"list.kdl", reader), 0u);
+    std::string back;
+    char buffer[1000];
+    std::size_t got = 0;
+    while (reader->read(buffer, sizeof(buffer), got) == 0 && got > 0) back.append(buffer, got);
+    EXPECT_EQ(back, big);
+    EXPECT_EQ(services.openRead(dir / L"absent.kdl", reader),
+              static_cast<platform::ErrorCode>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(Win32Services, AttributesTellFilesFromFolders) {
+    TempDir dir;
+    platform::Win32Services services;
+    writeFile(dir / L"h.dll", "x", FILE_ATTRIBUTE_HIDDEN);
+    const platform::Attributes file = services.attributes(dir / L"h.dll");
+    EXPECT_TRUE(file.exists);
+    EXPECT_FALSE(file.directory);
+    EXPECT_TRUE(file.hidden);
+    EXPECT_TRUE(services.attributes(dir.path()).directory);
+    EXPECT_FALSE(services.attributes(dir / L"absent").exists);
+}
+
+TEST(Win32Services, ErrorTextIsTheSystemsWordingWithTheCode) {
+    const std::wstring text = platform::errorMessage(ERROR_ACCESS_DENIED);
+    EXPECT_NE(text.find(L"5"), std::wstring::npos);
+    EXPECT_GT(text.size(), 8u);
+}
+
+} // namespace

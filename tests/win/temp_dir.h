@@ -1,0 +1,74 @@
+// A throwaway folder under the user's temporary folder, removed with all
+// its contents at the end of the test.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace testing_win {
+
+class TempDir {
+public:
+    TempDir() {
+        wchar_t base[MAX_PATH + 1] = {};
+        ::GetTempPathW(MAX_PATH + 1, base);
+        for (unsigned n = ::GetTickCount();; ++n) {
+            path_ = std::wstring(base) + L"kestrum-test-" + std::to_wstring(::GetCurrentProcessId()) +
+                    L"-" + std::to_wstring(n);
+            if (::CreateDirectoryW(path_.c_str(), nullptr)) break;
+        }
+    }
+    ~TempDir() { removeTree(path_); }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::wstring& path() const { return path_; }
+    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+    static void removeTree(const std::wstring& folder) {
+        WIN32_FIND_DATAW data;
+        HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                const std::wstring name = data.cFileName;
+                if (name == L"." || name == L"..") continue;
+                const std::wstring path = folder + L"\\" + name;
+                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                    removeTree(path);
+                else
+                    ::DeleteFileW(path.c_str());
+            } while (::FindNextFileW(find, &data));
+            ::FindClose(find);
+        }
+        ::RemoveDirectoryW(folder.c_str());
+    }
+
+private:
+    std::wstring path_;
+};
+
+inline void writeFile(const std::wstring& path, const std::string& bytes, DWORD attributes = 0) {
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    ::CloseHandle(h);
+    if (attributes != 0) ::SetFileAttributesW(path.c_str(), attributes);
+}
+
+inline std::string readFile(const std::wstring& path) {
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return "<missing>";
+    std::string bytes;
+    char buffer[4096];
+    DWORD got = 0;
+    while (::ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0) bytes.append(buffer, got);
+    ::CloseHandle(h);
+    return bytes;
+}
+
+} // namespace testing_win

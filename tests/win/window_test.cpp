@@ -1,0 +1,248 @@
+// The real window, read back through Win32.
+#include "app/frmdll.h"
+#include "platform/win32_services.h"
+#include "resources/resource.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+using app::Control;
+
+// Records the boxes the commands ask for instead of showing them.
+class RecordingFrmdll : public app::Frmdll {
+public:
+    using Frmdll::Frmdll;
+    std::vector<std::wstring> boxes;
+    cache::Answer messageBox(const std::wstring& text, const std::wstring&, cache::Buttons,
+                             cache::Icon) override {
+        boxes.push_back(text);
+        return cache::Answer::Cancel;
+    }
+};
+
+std::wstring textOf(HWND hwnd) {
+    wchar_t buffer[512] = {};
+    ::GetWindowTextW(hwnd, buffer, 512);
+    return buffer;
+}
+
+std::wstring classOf(HWND hwnd) {
+    wchar_t buffer[64] = {};
+    ::GetClassNameW(hwnd, buffer, 64);
+    return buffer;
+}
+
+struct Window : ::testing::Test {
+    platform::Win32Services services;
+    RecordingFrmdll frmdll{services};
+
+    void SetUp() override {
+        ASSERT_TRUE(frmdll.create(::GetModuleHandleW(nullptr)));
+        frmdll.show(SW_SHOWNORMAL);
+        pump();
+    }
+    bool quit = false; // the program asked to end
+
+    void TearDown() override {
+        // Destroying the window posts WM_QUIT; it must not reach the next test.
+        if (frmdll.hwnd() != nullptr) ::DestroyWindow(frmdll.hwnd());
+        pump();
+    }
+    void pump() {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                quit = true;
+                continue;
+            }
+            if (frmdll.preTranslateMessage(msg)) continue;
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
+    // A key as the message loop receives it, with the modifiers held.
+    void key(UINT vk, bool shift = false) {
+        BYTE state[256] = {};
+        ::GetKeyboardState(state);
+        state[VK_SHIFT] = shift ? 0x80 : 0;
+        ::SetKeyboardState(state);
+        MSG msg = {};
+        msg.hwnd = ::GetFocus();
+        msg.message = WM_KEYDOWN;
+        msg.wParam = vk;
+        msg.lParam = 1;
+        if (!frmdll.preTranslateMessage(msg)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+        state[VK_SHIFT] = 0;
+        ::SetKeyboardState(state);
+        pump();
+    }
+    RECT clientRectOf(Control id) {
+        RECT r = {};
+        ::GetWindowRect(frmdll.control(id), &r);
+        ::MapWindowPoints(HWND_DESKTOP, frmdll.hwnd(), reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    }
+};
+
+TEST_F(Window, CaptionFixedBorderAndClientSize) {
+    HWND hwnd = frmdll.hwnd();
+    EXPECT_EQ(textOf(hwnd), L"Kestrum管理软件 V1.0");
+    const LONG style = ::GetWindowLongW(hwnd, GWL_STYLE);
+    EXPECT_TRUE(style & WS_CAPTION);
+    EXPECT_TRUE(style & WS_SYSMENU); // keeps its close box
+    EXPECT_FALSE(style & WS_THICKFRAME);
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+    EXPECT_FALSE(style & WS_MINIMIZEBOX);
+    RECT client = {};
+    ::GetClientRect(hwnd, &client);
+    EXPECT_EQ(client.right, app::twipsToPixels(app::clientWidthTwips, frmdll.dpi()));
+    EXPECT_EQ(client.bottom, app::twipsToPixels(app::clientHeightTwips, frmdll.dpi()));
+    if (frmdll.dpi() == 96) {
+        EXPECT_EQ(client.right, 466);
+        EXPECT_EQ(client.bottom, 207);
+    }
+}
+
+TEST_F(Window, OpensCentredOnTheScreen) {
+    RECT work = {};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    RECT r = {};
+    ::GetWindowRect(frmdll.hwnd(), &r);
+    EXPECT_LE(std::abs((r.left + r.right) - (work.left + work.right)), 1);
+    EXPECT_LE(std::abs((r.top + r.bottom) - (work.top + work.bottom)), 1);
+}
+
+TEST_F(Window, EveryControlSitsWhereTheLayoutTableSays) {
+    for (const app::ControlLayout& c : app::layoutTable) {
+        const RECT r = clientRectOf(c.id);
+        const app::PixelRect want = app::clientRect(c.id, frmdll.dpi());
+        EXPECT_EQ(r.left, want.left) << static_cast<int>(c.id);
+        EXPECT_EQ(r.top, want.top) << static_cast<int>(c.id);
+        if (c.kind == app::Kind::Picture) continue; // natural size, checked below
+        EXPECT_EQ(r.right - r.left, want.width) << static_cast<int>(c.id);
+        EXPECT_EQ(r.bottom - r.top, want.height) << static_cast<int>(c.id);
+    }
+    const RECT logo = clientRectOf(Control::Image1);
+    EXPECT_EQ(logo.right - logo.left, 161);
+    EXPECT_EQ(logo.bottom - logo.top, 52);
+}
+
+TEST_F(Window, TextsKindsAndInitialStates) {
+    EXPECT_EQ(textOf(frmdll.control(Control::cmdBak)), L"备份");
+    EXPECT_EQ(textOf(frmdll.control(Control::cmdRestore)), L"还原");
+    EXPECT_EQ(textOf(frmdll.control(Control::cmdExit)), L"退出");
+    EXPECT_EQ(textOf(frmdll.control(Control::lblabout)),
+              L"用法介绍:本软件用于备份与还原windows系统的dllcache功能。-R 自动还原  -D\u3000自毁");
+    EXPECT_EQ(textOf(frmdll.control(Control::Frame1)), L"");
+    EXPECT_EQ(textOf(frmdll.control(Control::lblcount)), L"");
+    EXPECT_EQ(classOf(frmdll.control(Control::cmdBak)), L"Button");
+    EXPECT_EQ(classOf(frmdll.control(Control::lblabout)), L"Static");
+    EXPECT_EQ(::GetWindowLongW(frmdll.control(Control::Frame1), GWL_STYLE) & BS_TYPEMASK,
+              BS_GROUPBOX);
+
+    for (const app::ControlLayout& c : app::layoutTable) {
+        EXPECT_TRUE(::IsWindowVisible(frmdll.control(c.id))) << static_cast<int>(c.id);
+        EXPECT_EQ(::IsWindowEnabled(frmdll.control(c.id)) != FALSE, c.id != Control::lblcount)
+            << static_cast<int>(c.id);
+    }
+    EXPECT_FALSE(frmdll.Dir1.enabled());
+}
+
+TEST_F(Window, LogoAndIconAreTheProgramsPictures) {
+    auto logo = reinterpret_cast<HBITMAP>(
+        ::SendMessageW(frmdll.control(Control::Image1), STM_GETIMAGE, IMAGE_BITMAP, 0));
+    ASSERT_NE(logo, nullptr);
+    BITMAP bm = {};
+    ASSERT_NE(::GetObjectW(logo, sizeof(bm), &bm), 0);
+    EXPECT_EQ(bm.bmWidth, 161);
+    EXPECT_EQ(bm.bmHeight, 52);
+    EXPECT_NE(::SendMessageW(frmdll.hwnd(), WM_GETICON, ICON_BIG, 0), 0);
+    EXPECT_NE(::SendMessageW(frmdll.hwnd(), WM_GETICON, ICON_SMALL, 0), 0);
+}
+
+TEST_F(Window, OpensWithRestoreFocusedAndTabCyclesTheButtons) {
+    HWND restore = frmdll.control(Control::cmdRestore);
+    HWND bak = frmdll.control(Control::cmdBak);
+    HWND exit = frmdll.control(Control::cmdExit);
+    EXPECT_EQ(::GetFocus(), restore);
+    key(VK_TAB);
+    EXPECT_EQ(::GetFocus(), bak);
+    key(VK_TAB);
+    EXPECT_EQ(::GetFocus(), exit);
+    key(VK_TAB);
+    EXPECT_EQ(::GetFocus(), restore);
+    key(VK_TAB, true);
+    EXPECT_EQ(::GetFocus(), exit);
+    key(VK_TAB, true);
+    EXPECT_EQ(::GetFocus(), bak);
+}
+
+TEST_F(Window, EnterClicksTheFocusedButton) {
+    key(VK_TAB); // to 备份
+    key(VK_RETURN);
+    ASSERT_EQ(frmdll.boxes.size(), 1u);
+    EXPECT_EQ(frmdll.boxes[0], L"您确定要重新备份一次吗?");
+    EXPECT_TRUE(::IsWindowEnabled(frmdll.control(Control::cmdBak)));
+}
+
+TEST_F(Window, EscapeClicksExitAndEndsTheProgram) {
+    key(VK_ESCAPE);
+    EXPECT_EQ(frmdll.hwnd(), nullptr);
+    EXPECT_TRUE(quit);
+}
+
+TEST_F(Window, ClosingTheWindowEndsTheProgram) {
+    ::SendMessageW(frmdll.hwnd(), WM_CLOSE, 0, 0);
+    pump();
+    EXPECT_EQ(frmdll.hwnd(), nullptr);
+    EXPECT_TRUE(quit);
+}
+
+TEST_F(Window, CommandsDriveTheButtonsAndTheCountLabel) {
+    frmdll.setBackupEnabled(false);
+    EXPECT_FALSE(::IsWindowEnabled(frmdll.control(Control::cmdBak)));
+    frmdll.setBackupEnabled(true);
+    frmdll.setRestoreEnabled(false);
+    EXPECT_FALSE(::IsWindowEnabled(frmdll.control(Control::cmdRestore)));
+    frmdll.setRestoreEnabled(true);
+    frmdll.setCountEnabled(true);
+    frmdll.setCountText(L"已还原12个文件...");
+    EXPECT_TRUE(::IsWindowEnabled(frmdll.control(Control::lblcount)));
+    EXPECT_EQ(textOf(frmdll.control(Control::lblcount)), L"已还原12个文件...");
+}
+
+// A real message box: without a title of its own it shows the program's name.
+TEST(WindowMessageBox, UntitledBoxShowsTheProgramsName) {
+    platform::Win32Services services;
+    app::Frmdll frmdll(services);
+    ASSERT_TRUE(frmdll.create(::GetModuleHandleW(nullptr)));
+    std::wstring seenText;
+    std::thread answer([&] {
+        for (int i = 0; i < 200; ++i) {
+            HWND box = ::FindWindowW(L"#32770", L"Kestrum");
+            if (box != nullptr) {
+                seenText = textOf(::GetDlgItem(box, 0xFFFF));
+                ::PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+                return;
+            }
+            ::Sleep(50);
+        }
+    });
+    const cache::Answer a = frmdll.messageBox(L"Are you sure?", L"", cache::Buttons::OkCancel,
+                                              cache::Icon::Question);
+    answer.join();
+    ::DestroyWindow(frmdll.hwnd());
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    EXPECT_EQ(seenText, L"Are you sure?");
+    EXPECT_EQ(a, cache::Answer::Cancel);
+}
+
+} // namespace
