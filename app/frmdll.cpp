@@ -1,6 +1,8 @@
 #include "app/frmdll.h"
 
 #include "cache/backup.h"
+#include "cache/program_files.h"
+#include "cache/restore.h"
 #include "resources/resource.h"
 
 namespace app {
@@ -53,8 +55,8 @@ ControlClass classOf(Control id) {
 // else the screen's.
 int dpiFor(HWND hwnd) {
     using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
     if (getDpiForWindow != nullptr && hwnd != nullptr) {
         const UINT dpi = getDpiForWindow(hwnd);
         if (dpi != 0) return static_cast<int>(dpi);
@@ -194,9 +196,9 @@ void Frmdll::onCreate() {
     bigIcon_.reset(static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
                                                    ::GetSystemMetrics(SM_CXICON),
                                                    ::GetSystemMetrics(SM_CYICON), 0)));
-    smallIcon_.reset(static_cast<HICON>(
-        ::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
-                     ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0)));
+    smallIcon_.reset(static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_APP),
+                                                     IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                                                     ::GetSystemMetrics(SM_CYSMICON), 0)));
     ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
     ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
     linkCursor_ = ::LoadCursorW(instance_, MAKEINTRESOURCEW(IDC_LINK));
@@ -281,7 +283,9 @@ bool Frmdll::onSetCursor(HWND under, int hitTest) {
     return true;
 }
 
-void Frmdll::onDestroy() { ::PostQuitMessage(0); }
+void Frmdll::onDestroy() {
+    ::PostQuitMessage(0);
+}
 
 void Frmdll::Form_Load() {}
 
@@ -293,9 +297,18 @@ void Frmdll::lbladv_MouseDown() {}
 
 void Frmdll::lbladv_MouseMove() {}
 
-void Frmdll::cmdBak_Click() { cache::runBackup(services_, *this, File1); }
+void Frmdll::cmdBak_Click() {
+    cache::runBackup(services_, *this, File1);
+}
 
-void Frmdll::cmdRestore_Click() {}
+void Frmdll::cmdRestore_Click() {
+    cache::runRestore(services_, *this, Dir1);
+}
+
+std::wstring Frmdll::SearchedFile(const std::wstring& fName, const std::wstring& SearchPath) {
+    cache::ProgramFilesSearch search(services_, Dir1);
+    return search.SearchedFile(fName, SearchPath);
+}
 
 void Frmdll::cmdExit_Click() {
     if (hwnd_ != nullptr) ::DestroyWindow(hwnd_);
@@ -325,9 +338,34 @@ void Frmdll::setCountText(const std::wstring& text) {
     ::SetWindowTextW(control(Control::lblcount), text.c_str());
 }
 
+void Frmdll::showProgress(const std::wstring& text) {
+    // Painting every line would cost more than the copies; a few tens of
+    // milliseconds between repaints still reads as continuous progress.
+    constexpr DWORD repaintInterval = 40;
+    const DWORD now = ::GetTickCount();
+    if (now - lastProgressPaint_ < repaintInterval) return;
+    lastProgressPaint_ = now;
+    setCountText(text);
+    keepAliveWithoutInput();
+}
+
+void Frmdll::keepAliveWithoutInput() {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+    }
+    while (::PeekMessageW(&msg, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
+    }
+    while (::PeekMessageW(&msg, nullptr, WM_NCMOUSEMOVE, WM_NCMBUTTONDBLCLK, PM_REMOVE)) {
+    }
+    ::RedrawWindow(hwnd_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
+
 void Frmdll::setBusyCursor(bool busy) {
     busy_ = busy;
+    lastProgressPaint_ = ::GetTickCount();
     ::SetCursor(::LoadCursorW(nullptr, busy ? IDC_WAIT : IDC_ARROW));
+    // Clicks and keys given while the command ran are not acted on after it.
+    if (!busy) keepAliveWithoutInput();
 }
 
 } // namespace app

@@ -19,7 +19,7 @@ inline constexpr const wchar_t* windowCaption = L"Kestrum管理软件 V1.0";
 inline constexpr const wchar_t* programName = L"Kestrum";
 
 class Frmdll : public cache::WindowPort {
-public:
+  public:
     explicit Frmdll(platform::Services& services);
     ~Frmdll() override;
     Frmdll(const Frmdll&) = delete;
@@ -48,6 +48,10 @@ public:
     void cmdRestore_Click();
     void cmdExit_Click();
 
+    // The program-files lookup on its own (a restore keeps one search for
+    // its whole run).
+    std::wstring SearchedFile(const std::wstring& fName, const std::wstring& SearchPath);
+
     // cache::WindowPort
     cache::Answer messageBox(const std::wstring& text, const std::wstring& title,
                              cache::Buttons buttons, cache::Icon icon) override;
@@ -55,13 +59,14 @@ public:
     void setRestoreEnabled(bool enabled) override;
     void setCountEnabled(bool enabled) override;
     void setCountText(const std::wstring& text) override;
+    void showProgress(const std::wstring& text) override;
     void setBusyCursor(bool busy) override;
 
     // The hidden folder enumerators.
     cache::FileList File1;
     cache::DirList Dir1;
 
-private:
+  private:
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -70,6 +75,10 @@ private:
     LRESULT onCtlColorStatic(HDC dc, HWND control);
     bool onSetCursor(HWND under, int hitTest);
     void onDestroy();
+    // While a command runs: drops the input that reached the window (the
+    // command acts on none of it, now or later) and repaints, so the
+    // window never looks hung.
+    void keepAliveWithoutInput();
 
     void createControls();
     void layoutControls();
@@ -86,6 +95,7 @@ private:
     platform::IconHandle smallIcon_;
     HCURSOR linkCursor_ = nullptr; // shared resource cursor, not destroyed
     bool busy_ = false;
+    DWORD lastProgressPaint_ = 0;
     std::optional<COLORREF> advColor_; // unset: the highlight system colour
 };
 

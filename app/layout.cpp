@@ -26,7 +26,8 @@ PixelRect clientRect(Control id, int dpi) {
     // at 96 DPI still meet at any other DPI.
     const int x0 = twipsToPixels(left, dpi);
     const int y0 = twipsToPixels(top, dpi);
-    return {x0, y0, twipsToPixels(left + c.width, dpi) - x0, twipsToPixels(top + c.height, dpi) - y0};
+    return {x0, y0, twipsToPixels(left + c.width, dpi) - x0,
+            twipsToPixels(top + c.height, dpi) - y0};
 }
 
 } // namespace app

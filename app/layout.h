@@ -13,7 +13,7 @@ enum class Kind { Picture, Label, Frame, Button };
 struct ControlLayout {
     Control id;
     Kind kind;
-    bool inFrame1;             // positioned inside Frame1 rather than the window
+    bool inFrame1;                // positioned inside Frame1 rather than the window
     int left, top, width, height; // twips
     int tabIndex;
 };

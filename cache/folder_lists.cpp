@@ -7,18 +7,25 @@ namespace cache {
 platform::ErrorCode FileList::setPath(const std::wstring& folder) {
     names_.clear();
     path_ = folder;
-    return services_.listFolder(folder, false, names_);
+    std::vector<platform::FolderEntry> entries;
+    const platform::ErrorCode error = services_.listFolder(folder, false, entries);
+    if (error != 0) return error;
+    names_.reserve(entries.size());
+    for (platform::FolderEntry& e : entries)
+        names_.push_back(std::move(e.name));
+    return 0;
 }
 
 platform::ErrorCode DirList::setPath(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    const platform::ErrorCode error = services_.listFolder(folder, true, names);
+    std::vector<platform::FolderEntry> entries;
+    const platform::ErrorCode error = services_.listFolder(folder, true, entries);
     if (error != 0) return error;
     path_ = folder;
     const std::wstring base = terminated(folder);
     paths_.clear();
-    paths_.reserve(names.size());
-    for (const std::wstring& name : names) paths_.push_back(base + name);
+    paths_.reserve(entries.size());
+    for (const platform::FolderEntry& e : entries)
+        paths_.push_back(base + e.name);
     return 0;
 }
 

@@ -14,7 +14,7 @@ namespace cache {
 // Names of all files directly in the folder, whatever their attributes;
 // sub-folders are not entries.
 class FileList {
-public:
+  public:
     explicit FileList(platform::Services& services) : services_(services) {}
 
     // Rebuilds the list from `folder`. On failure the list is empty and the
@@ -25,7 +25,7 @@ public:
     const std::wstring& entry(std::size_t index) const { return names_[index]; }
     const std::vector<std::wstring>& entries() const { return names_; }
 
-private:
+  private:
     platform::Services& services_;
     std::wstring path_;
     std::vector<std::wstring> names_;
@@ -34,7 +34,7 @@ private:
 // Full paths of the immediate sub-folders of a folder. Disabled at start;
 // the restore enables it before use.
 class DirList {
-public:
+  public:
     explicit DirList(platform::Services& services) : services_(services) {}
 
     // On failure the list keeps the folder it had.
@@ -46,7 +46,7 @@ public:
     bool enabled() const { return enabled_; }
     void setEnabled(bool enabled) { enabled_ = enabled; }
 
-private:
+  private:
     platform::Services& services_;
     std::wstring path_;
     std::vector<std::wstring> paths_;

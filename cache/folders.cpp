@@ -3,7 +3,9 @@
 namespace cache {
 
 namespace {
-bool endsWithSeparator(const std::wstring& text) { return !text.empty() && text.back() == L'\\'; }
+bool endsWithSeparator(const std::wstring& text) {
+    return !text.empty() && text.back() == L'\\';
+}
 } // namespace
 
 std::wstring terminated(std::wstring folder) {

@@ -23,7 +23,7 @@ EncodedList encodeList(const std::vector<std::wstring>& names, platform::Service
 // Streams the lines of a list file: memory stays bounded whatever the
 // file's size. Lines may end in CR LF or a bare LF.
 class ListReader {
-public:
+  public:
     enum class Item {
         Name,     // `name` holds the line's text
         Unusable, // a line that cannot be a file name (too long, not valid in the code page)
@@ -39,7 +39,7 @@ public:
     Item next(std::wstring& name);
     platform::ErrorCode error() const { return error_; }
 
-private:
+  private:
     bool fill();
 
     platform::ByteReader& source_;

@@ -11,7 +11,7 @@ enum class Buttons { Ok, OkCancel };
 enum class Answer { Ok, Cancel };
 
 class WindowPort {
-public:
+  public:
     virtual ~WindowPort() = default;
 
     // A modal message box. An empty title shows the program's name. Closing
@@ -22,6 +22,10 @@ public:
     virtual void setRestoreEnabled(bool enabled) = 0;
     virtual void setCountEnabled(bool enabled) = 0;
     virtual void setCountText(const std::wstring& text) = 0;
+    // Progress during a long command: the window may show only every few
+    // tens of milliseconds, and keeps itself painted and responsive while
+    // acting on no input.
+    virtual void showProgress(const std::wstring& text) = 0;
     virtual void setBusyCursor(bool busy) = 0;
 };
 

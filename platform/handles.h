@@ -8,7 +8,7 @@
 namespace platform {
 
 template <typename Traits> class UniqueHandle {
-public:
+  public:
     using Type = typename Traits::Type;
     UniqueHandle() = default;
     explicit UniqueHandle(Type h) : h_(h) {}
@@ -29,7 +29,7 @@ public:
     }
     Type release() { return std::exchange(h_, Traits::invalid()); }
 
-private:
+  private:
     Type h_ = Traits::invalid();
 };
 

@@ -23,9 +23,14 @@ struct Attributes {
     bool readOnly = false;
 };
 
+struct FolderEntry {
+    std::wstring name; // no folder part
+    Attributes attributes;
+};
+
 // Sequential byte source over an open file. Closed when destroyed.
 class ByteReader {
-public:
+  public:
     virtual ~ByteReader() = default;
     // Reads up to `capacity` bytes into `buffer`; sets `got` to the count
     // (0 at the end of the file). Returns 0 or the error code.
@@ -33,7 +38,7 @@ public:
 };
 
 class Services {
-public:
+  public:
     virtual ~Services() = default;
 
     // The directories as the system reports them, not terminated or
@@ -44,11 +49,11 @@ public:
     virtual std::wstring modulePath() = 0;
 
     virtual Attributes attributes(const std::wstring& path) = 0;
-    // Names (no folder part) of the entries directly in `folder`: files of
+    // The entries directly in `folder`, appended to `entries`: files of
     // every attribute when `directories` is false, else the sub-folders
-    // (without "." and "..").
+    // (without "." and ".."). Their order is the file system's.
     virtual ErrorCode listFolder(const std::wstring& folder, bool directories,
-                                 std::vector<std::wstring>& names) = 0;
+                                 std::vector<FolderEntry>& entries) = 0;
     virtual ErrorCode createFolder(const std::wstring& path) = 0;
     virtual ErrorCode deleteFile(const std::wstring& path) = 0;
     // Copies over an existing file of the same name.
@@ -65,6 +70,10 @@ public:
     // `fromAnsi` fails on a byte sequence that is not valid in it.
     virtual bool toAnsi(const std::wstring& text, std::string& out) = 0;
     virtual bool fromAnsi(const std::string& bytes, std::wstring& out) = 0;
+
+    // The form two file names share when the file system takes them for
+    // the same name (file names compare without regard to case).
+    virtual std::wstring caseKey(const std::wstring& name) = 0;
 
     // The system's own wording for an error code, for the user.
     virtual std::wstring errorText(ErrorCode error) = 0;

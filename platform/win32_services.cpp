@@ -43,8 +43,8 @@ bool ansiToWide(const std::string& bytes, std::wstring& out) {
         ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
     if (size <= 0) return false;
     out.resize(static_cast<std::size_t>(size));
-    const int written = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes.data(), length,
-                                              &out[0], size);
+    const int written =
+        ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes.data(), length, &out[0], size);
     if (written != size) {
         out.clear();
         return false;
@@ -79,6 +79,17 @@ template <typename Query> std::wstring directoryQuery(Query query, ErrorCode& er
     return wide;
 }
 
+Attributes attributesFrom(DWORD bits) {
+    Attributes a;
+    if (bits == INVALID_FILE_ATTRIBUTES) return a;
+    a.exists = true;
+    a.directory = (bits & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    a.hidden = (bits & FILE_ATTRIBUTE_HIDDEN) != 0;
+    a.system = (bits & FILE_ATTRIBUTE_SYSTEM) != 0;
+    a.readOnly = (bits & FILE_ATTRIBUTE_READONLY) != 0;
+    return a;
+}
+
 std::wstring joinPattern(const std::wstring& folder) {
     std::wstring pattern = folder;
     if (pattern.empty() || pattern.back() != L'\\') pattern += L'\\';
@@ -86,7 +97,7 @@ std::wstring joinPattern(const std::wstring& folder) {
 }
 
 class FileReader : public ByteReader {
-public:
+  public:
     explicit FileReader(FileHandle file) : file_(std::move(file)) {}
     ErrorCode read(char* buffer, std::size_t capacity, std::size_t& got) override {
         DWORD n = 0;
@@ -100,7 +111,7 @@ public:
         return 0;
     }
 
-private:
+  private:
     FileHandle file_;
 };
 
@@ -118,7 +129,8 @@ std::wstring Win32Services::modulePath() {
     // GetModuleFileNameW signals truncation by filling the whole buffer.
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD n = ::GetModuleFileNameW(nullptr, &buffer[0], static_cast<DWORD>(buffer.size()));
+        const DWORD n =
+            ::GetModuleFileNameW(nullptr, &buffer[0], static_cast<DWORD>(buffer.size()));
         if (n == 0) return std::wstring();
         if (n < buffer.size()) {
             buffer.resize(n);
@@ -129,26 +141,17 @@ std::wstring Win32Services::modulePath() {
 }
 
 Attributes Win32Services::attributes(const std::wstring& path) {
-    Attributes a;
-    const DWORD bits = ::GetFileAttributesW(path.c_str());
-    if (bits == INVALID_FILE_ATTRIBUTES) return a;
-    a.exists = true;
-    a.directory = (bits & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    a.hidden = (bits & FILE_ATTRIBUTE_HIDDEN) != 0;
-    a.system = (bits & FILE_ATTRIBUTE_SYSTEM) != 0;
-    a.readOnly = (bits & FILE_ATTRIBUTE_READONLY) != 0;
-    return a;
+    return attributesFrom(::GetFileAttributesW(path.c_str()));
 }
 
 ErrorCode Win32Services::listFolder(const std::wstring& folder, bool directories,
-                                    std::vector<std::wstring>& names) {
+                                    std::vector<FolderEntry>& entries) {
     const std::wstring pattern = joinPattern(folder);
     WIN32_FIND_DATAW data;
     // Basic info and large fetch skip the short names and batch the
     // directory reads; systems older than Windows 7 reject them.
     FindHandle find(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
-                                       FindExSearchNameMatch, nullptr,
-                                       FIND_FIRST_EX_LARGE_FETCH));
+                                       FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
     if (!find) {
         ErrorCode error = ::GetLastError();
         if (error == ERROR_INVALID_PARAMETER) {
@@ -162,7 +165,7 @@ ErrorCode Win32Services::listFolder(const std::wstring& folder, bool directories
         if (isDirectory != directories) continue;
         const wchar_t* n = data.cFileName;
         if (isDirectory && n[0] == L'.' && (n[1] == 0 || (n[1] == L'.' && n[2] == 0))) continue;
-        names.emplace_back(n);
+        entries.push_back({n, attributesFrom(data.dwFileAttributes)});
     } while (::FindNextFileW(find.get(), &data));
     const ErrorCode error = ::GetLastError();
     return error == ERROR_NO_MORE_FILES ? 0 : error;
@@ -228,18 +231,27 @@ bool Win32Services::fromAnsi(const std::string& bytes, std::wstring& out) {
     return ansiToWide(bytes, out);
 }
 
-std::wstring Win32Services::errorText(ErrorCode error) { return errorMessage(error); }
+std::wstring Win32Services::caseKey(const std::wstring& name) {
+    // The system's own upper-case table, as the file system compares names.
+    std::wstring key = name;
+    if (!key.empty()) ::CharUpperBuffW(&key[0], static_cast<DWORD>(key.size()));
+    return key;
+}
+
+std::wstring Win32Services::errorText(ErrorCode error) {
+    return errorMessage(error);
+}
 
 std::wstring errorMessage(ErrorCode error) {
     wchar_t* text = nullptr;
-    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                         FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    const DWORD n = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
     std::wstring message;
     if (n != 0 && text != nullptr) message.assign(text, n);
     if (text != nullptr) ::LocalFree(text);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
-                                message.back() == L' '))
+    while (!message.empty() &&
+           (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
         message.pop_back();
     if (message.empty()) message = L"未知错误";
     return message + L" (错误代码 " + std::to_wstring(error) + L")";

@@ -6,14 +6,14 @@
 namespace platform {
 
 class Win32Services : public Services {
-public:
+  public:
     std::wstring systemDirectory(ErrorCode& error) override;
     std::wstring windowsDirectory(ErrorCode& error) override;
     std::wstring modulePath() override;
 
     Attributes attributes(const std::wstring& path) override;
     ErrorCode listFolder(const std::wstring& folder, bool directories,
-                         std::vector<std::wstring>& names) override;
+                         std::vector<FolderEntry>& entries) override;
     ErrorCode createFolder(const std::wstring& path) override;
     ErrorCode deleteFile(const std::wstring& path) override;
     ErrorCode copyFile(const std::wstring& from, const std::wstring& to) override;
@@ -24,6 +24,7 @@ public:
     bool toAnsi(const std::wstring& text, std::string& out) override;
     bool fromAnsi(const std::string& bytes, std::wstring& out) override;
 
+    std::wstring caseKey(const std::wstring& name) override;
     std::wstring errorText(ErrorCode error) override;
 };
 

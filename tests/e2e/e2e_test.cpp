@@ -1,6 +1,7 @@
 // Starts the real Kestrum.exe and works it as a user would: real mouse
 // clicks and key presses through SendInput, answers read off the screen.
 #include "../win/temp_dir.h"
+#include "resources/resource.h"
 
 #include <windows.h>
 
@@ -114,11 +115,11 @@ std::vector<std::string> linesOf(const std::string& bytes) {
 }
 
 class EndToEnd : public ::testing::Test {
-protected:
+  protected:
     TempDir programDir;
+    std::wstring systemDir;
     std::wstring cacheDir;
     std::vector<std::wstring> seeded;
-    bool createdCache = false;
     PROCESS_INFORMATION process = {};
     HWND main = nullptr;
 
@@ -126,7 +127,8 @@ protected:
         wchar_t system[MAX_PATH] = {};
         ::GetSystemDirectoryW(system, MAX_PATH);
         cacheDir = std::wstring(system) + L"\\dllcache";
-        createdCache = ::CreateDirectoryW(cacheDir.c_str(), nullptr) != FALSE;
+        systemDir = system;
+        ::CreateDirectoryW(cacheDir.c_str(), nullptr);
 
         const std::wstring exe = kestrumExe();
         ASSERT_FALSE(exe.empty()) << "KESTRUM_EXE is not set";
@@ -145,12 +147,14 @@ protected:
             ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             ::DeleteFileW(path.c_str());
         }
-        if (createdCache) ::RemoveDirectoryW(cacheDir.c_str());
+        ::RemoveDirectoryW(cacheDir.c_str());
     }
 
     void seed(const std::wstring& name, DWORD attributes = 0) {
-        const std::wstring path = cacheDir + L"\\" + name;
-        testing_win::writeFile(path, "seed", attributes);
+        seedAt(cacheDir + L"\\" + name, "seed", attributes);
+    }
+    void seedAt(const std::wstring& path, const std::string& bytes, DWORD attributes = 0) {
+        testing_win::writeFile(path, bytes, attributes);
         seeded.push_back(path);
     }
 
@@ -211,6 +215,102 @@ TEST_F(EndToEnd, CancelledBackupLeavesTheOldList) {
     EXPECT_FALSE(::IsWindow(confirm.hwnd));
     EXPECT_EQ(testing_win::readFile(programDir / L"filelist.kdl"), "old.dll\r\n");
     EXPECT_TRUE(::IsWindowEnabled(button(L"备份")));
+}
+
+TEST_F(EndToEnd, BackupThenRestoreRefillsADeletedCacheFolder) {
+    // Sources in the system folder; older copies in the cache folder.
+    for (const wchar_t* name : {L"e2e-r1.dll", L"e2e-r2.sys"}) {
+        seedAt(systemDir + L"\\" + name, "from the system folder");
+        seed(name);
+    }
+    start();
+
+    clickButton(button(L"备份"));
+    Box box = waitForBox(L"选择");
+    ASSERT_NE(box.hwnd, nullptr);
+    answerWithEnter(box.hwnd);
+    box = waitForBox(L"backup");
+    ASSERT_NE(box.hwnd, nullptr);
+    EXPECT_EQ(box.text, L"finished!");
+    answerWithEnter(box.hwnd);
+
+    // The cache folder is lost.
+    for (const wchar_t* name : {L"e2e-r1.dll", L"e2e-r2.sys"})
+        ::DeleteFileW((cacheDir + L"\\" + name).c_str());
+    ASSERT_TRUE(::RemoveDirectoryW(cacheDir.c_str()));
+
+    clickButton(button(L"还原"));
+    box = waitForBox(L"Kestrum");
+    ASSERT_NE(box.hwnd, nullptr) << "no confirmation box";
+    EXPECT_EQ(box.text, L"Are you sure?");
+    answerWithEnter(box.hwnd);
+    box = waitForBox(L"Kestrum");
+    ASSERT_NE(box.hwnd, nullptr) << "no result box";
+    EXPECT_EQ(box.text, L"DllCache(2) Restored Successfully");
+    EXPECT_EQ(textOf(::GetDlgItem(main, IDC_LBLCOUNT)), L"已还原2个文件.文件还原成功.");
+    answerWithEnter(box.hwnd);
+
+    for (const wchar_t* name : {L"e2e-r1.dll", L"e2e-r2.sys"})
+        EXPECT_EQ(testing_win::readFile(cacheDir + L"\\" + name), "from the system folder") << name;
+    EXPECT_TRUE(::IsWindowEnabled(button(L"还原")));
+}
+
+// A long restore keeps painting its progress and answering the system, and
+// a click given meanwhile is not acted on, neither during nor after it.
+TEST_F(EndToEnd, LongRestoreStaysResponsiveAndIgnoresInput) {
+    constexpr int lines = 8000;
+    seedAt(systemDir + L"\\e2e-many.dll", "many");
+    std::string list;
+    for (int i = 0; i < lines; ++i)
+        list += "e2e-many.dll\r\n";
+    testing_win::writeFile(programDir / L"filelist.kdl", list);
+    seeded.push_back(cacheDir + L"\\e2e-many.dll");
+    start();
+
+    clickButton(button(L"还原"));
+    Box box = waitForBox(L"Kestrum");
+    ASSERT_NE(box.hwnd, nullptr);
+    answerWithEnter(box.hwnd);
+
+    HWND count = ::GetDlgItem(main, IDC_LBLCOUNT);
+    std::vector<std::wstring> seen;
+    bool clicked = false;
+    int unanswered = 0;
+    HWND result = nullptr;
+    for (int i = 0; i < 6000 && result == nullptr; ++i) {
+        const std::wstring text = textOf(count);
+        if (!text.empty() && (seen.empty() || seen.back() != text)) seen.push_back(text);
+        DWORD_PTR ignored = 0;
+        if (!::SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored))
+            ++unanswered;
+        if (!clicked && seen.size() >= 2) {
+            clickButton(button(L"备份")); // ignored: the restore is running
+            pressKey(VK_ESCAPE);          // would end the program
+            clicked = true;
+        }
+        result = ::FindWindowW(L"#32770", L"Kestrum");
+        ::Sleep(10);
+    }
+    ASSERT_NE(result, nullptr) << "the restore did not finish";
+    EXPECT_TRUE(clicked) << "no progress was seen while the restore ran";
+    EXPECT_GE(seen.size(), 3u) << "progress texts seen: " << seen.size();
+    EXPECT_EQ(unanswered, 0);
+    box = waitForBox(L"Kestrum");
+    EXPECT_EQ(box.text, L"DllCache(" + std::to_wstring(lines) + L") Restored Successfully");
+    answerWithEnter(box.hwnd);
+    ::Sleep(500);
+    EXPECT_EQ(::FindWindowW(L"#32770", L"选择"), nullptr) << "a click from the run was acted on";
+    EXPECT_TRUE(::IsWindow(main)) << "a key from the run was acted on";
+    EXPECT_EQ(textOf(count), L"已还原" + std::to_wstring(lines) + L"个文件.文件还原成功.");
+}
+
+TEST_F(EndToEnd, RestoreWithoutABackupSaysSo) {
+    start();
+    clickButton(button(L"还原"));
+    const Box box = waitForBox(L"注意");
+    ASSERT_NE(box.hwnd, nullptr);
+    EXPECT_EQ(box.text, L"对不起,您还没有做过备份!");
+    answerWithEnter(box.hwnd);
 }
 
 } // namespace

@@ -19,9 +19,8 @@ struct Backup : ::testing::Test {
 
     // No temporary file is left behind in the program folder.
     void expectNoLeftovers() {
-        std::vector<std::wstring> names;
-        services.listFolder(L"D:\\tools", false, names);
-        for (const std::wstring& n : names) EXPECT_EQ(n, L"filelist.kdl");
+        for (const std::wstring& n : services.fileNames(L"D:\\tools"))
+            EXPECT_EQ(n, L"filelist.kdl");
     }
 };
 

@@ -22,13 +22,16 @@ constexpr platform::ErrorCode diskFull = 112;
 constexpr platform::ErrorCode alreadyExists = 183;
 
 inline std::wstring lower(std::wstring s) {
-    for (wchar_t& c : s) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+    for (wchar_t& c : s)
+        c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
     return s;
 }
 
 // Windows paths compare without regard to case.
 struct PathLess {
-    bool operator()(const std::wstring& a, const std::wstring& b) const { return lower(a) < lower(b); }
+    bool operator()(const std::wstring& a, const std::wstring& b) const {
+        return lower(a) < lower(b);
+    }
 };
 
 struct Node {
@@ -51,7 +54,7 @@ inline const std::vector<std::pair<wchar_t, std::string>>& cp936() {
 }
 
 class Services : public platform::Services {
-public:
+  public:
     std::wstring systemDir = L"C:\\WINDOWS\\system32";
     std::wstring windowsDir = L"C:\\WINDOWS";
     std::wstring module = L"D:\\tools\\Kestrum.exe";
@@ -64,7 +67,7 @@ public:
     std::size_t readChunk = 1 << 16;
     // Reading fails once this many bytes were read (unset: never).
     std::size_t failReadAfter = static_cast<std::size_t>(-1);
-    std::vector<std::wstring> copies; // "from -> to"
+    std::vector<std::wstring> copies;  // "from -> to"
     std::vector<std::wstring> touched; // every path passed to a service
 
     Services() {
@@ -110,21 +113,34 @@ public:
     }
     std::wstring modulePath() override { return module; }
 
-    platform::Attributes attributes(const std::wstring& path) override {
-        touched.push_back(path);
+    static platform::Attributes attributesOf(const Node& node) {
         platform::Attributes a;
-        auto it = nodes.find(strip(path));
-        if (it == nodes.end()) return a;
         a.exists = true;
-        a.directory = it->second.directory;
-        a.hidden = it->second.hidden;
-        a.system = it->second.system;
-        a.readOnly = it->second.readOnly;
+        a.directory = node.directory;
+        a.hidden = node.hidden;
+        a.system = node.system;
+        a.readOnly = node.readOnly;
         return a;
     }
 
+    platform::Attributes attributes(const std::wstring& path) override {
+        touched.push_back(path);
+        auto it = nodes.find(strip(path));
+        return it == nodes.end() ? platform::Attributes() : attributesOf(it->second);
+    }
+
+    // Names of the files directly in `folder`, in listing order.
+    std::vector<std::wstring> fileNames(const std::wstring& folder) {
+        std::vector<platform::FolderEntry> entries;
+        listFolder(folder, false, entries);
+        std::vector<std::wstring> names;
+        for (const auto& e : entries)
+            names.push_back(e.name);
+        return names;
+    }
+
     platform::ErrorCode listFolder(const std::wstring& folder, bool directories,
-                                   std::vector<std::wstring>& names) override {
+                                   std::vector<platform::FolderEntry>& entries) override {
         touched.push_back(folder);
         if (auto f = failList.find(folder); f != failList.end()) return f->second;
         if (!isDir(folder)) return pathNotFound;
@@ -132,7 +148,7 @@ public:
         for (const auto& [path, node] : nodes) {
             if (path.size() <= base.size() || lower(parentOf(path)) != lower(base)) continue;
             if (node.directory != directories) continue;
-            names.push_back(path.substr(path.find_last_of(L'\\') + 1));
+            entries.push_back({path.substr(path.find_last_of(L'\\') + 1), attributesOf(node)});
         }
         return 0;
     }
@@ -176,7 +192,8 @@ public:
         touched.push_back(path);
         if (auto f = failWrite.find(path); f != failWrite.end()) return f->second;
         if (!isDir(parentOf(path))) return pathNotFound;
-        if (auto it = nodes.find(path); it != nodes.end() && it->second.readOnly) return accessDenied;
+        if (auto it = nodes.find(path); it != nodes.end() && it->second.readOnly)
+            return accessDenied;
         addFile(path, bytes);
         return 0;
     }
@@ -196,7 +213,7 @@ public:
     }
 
     class Reader : public platform::ByteReader {
-    public:
+      public:
         Reader(std::string data, std::size_t chunk, std::size_t failAfter)
             : data_(std::move(data)), chunk_(chunk), failAfter_(failAfter) {}
         platform::ErrorCode read(char* buffer, std::size_t capacity, std::size_t& got) override {
@@ -210,7 +227,7 @@ public:
             return 0;
         }
 
-    private:
+      private:
         std::string data_;
         std::size_t chunk_;
         std::size_t failAfter_;
@@ -261,6 +278,8 @@ public:
         return true;
     }
 
+    std::wstring caseKey(const std::wstring& name) override { return lower(name); }
+
     std::wstring errorText(platform::ErrorCode error) override {
         return L"<reason " + std::to_wstring(error) + L">";
     }
@@ -274,7 +293,7 @@ struct Box {
 };
 
 class Window : public cache::WindowPort {
-public:
+  public:
     std::vector<Box> boxes;
     std::deque<cache::Answer> answers; // scripted replies; Ok when none left
     std::vector<std::wstring> events;  // state changes in order
@@ -306,6 +325,11 @@ public:
         events.push_back(enabled ? L"count:on" : L"count:off");
     }
     void setCountText(const std::wstring& text) override { countText = text; }
+    std::vector<std::wstring> progress;
+    void showProgress(const std::wstring& text) override {
+        progress.push_back(text);
+        countText = text;
+    }
     void setBusyCursor(bool b) override {
         busy = b;
         events.push_back(b ? L"cursor:wait" : L"cursor:arrow");

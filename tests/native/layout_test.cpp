@@ -13,10 +13,10 @@ struct Expected {
 
 TEST(Layout, At96DpiEveryControlSitsOnThePixelTable) {
     const Expected table[] = {
-        {Control::Image1, {0, 0, 161, 52}},      {Control::lblabout, {168, 16, 289, 41}},
-        {Control::Frame1, {24, 56, 417, 89}},    {Control::lbladv, {24 + 8, 56 + 16, 401, 65}},
-        {Control::cmdBak, {24, 160, 65, 25}},    {Control::cmdRestore, {112, 160, 65, 25}},
-        {Control::cmdExit, {376, 160, 65, 25}},  {Control::lblcount, {0, 192, 433, 17}},
+        {Control::Image1, {0, 0, 161, 52}},     {Control::lblabout, {168, 16, 289, 41}},
+        {Control::Frame1, {24, 56, 417, 89}},   {Control::lbladv, {24 + 8, 56 + 16, 401, 65}},
+        {Control::cmdBak, {24, 160, 65, 25}},   {Control::cmdRestore, {112, 160, 65, 25}},
+        {Control::cmdExit, {376, 160, 65, 25}}, {Control::lblcount, {0, 192, 433, 17}},
     };
     for (const Expected& e : table) {
         const app::PixelRect r = app::clientRect(e.id, 96);

@@ -49,7 +49,8 @@ TEST(ListFile, NamesTheCodePageCannotHoldAreLeftOutNotCorrupted) {
 
 TEST(ListFile, ReadsLinesEndedByCrLfOrBareLf) {
     fake::Services services;
-    EXPECT_EQ(readAll(services, "a.dll\r\nb.dll\nc.dll\r\n"), (Names{L"a.dll", L"b.dll", L"c.dll"}));
+    EXPECT_EQ(readAll(services, "a.dll\r\nb.dll\nc.dll\r\n"),
+              (Names{L"a.dll", L"b.dll", L"c.dll"}));
 }
 
 TEST(ListFile, AnEmptyLineEndsTheReading) {

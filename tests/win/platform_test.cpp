@@ -8,16 +8,21 @@
 
 namespace {
 
-using testing_win::TempDir;
 using testing_win::readFile;
+using testing_win::TempDir;
 using testing_win::writeFile;
 
-std::vector<std::wstring> sorted(std::vector<std::wstring> v) {
+std::vector<std::wstring> sortedNames(const std::vector<platform::FolderEntry>& entries) {
+    std::vector<std::wstring> v;
+    for (const platform::FolderEntry& e : entries)
+        v.push_back(e.name);
     std::sort(v.begin(), v.end());
     return v;
 }
 
-TEST(Win32Services, TheTestSystemUsesCodePage936) { ASSERT_EQ(::GetACP(), 936u); }
+TEST(Win32Services, TheTestSystemUsesCodePage936) {
+    ASSERT_EQ(::GetACP(), 936u);
+}
 
 TEST(Win32Services, ListsFilesOfEveryAttributeButNotFolders) {
     TempDir dir;
@@ -29,20 +34,26 @@ TEST(Win32Services, ListsFilesOfEveryAttributeButNotFolders) {
     ::CreateDirectoryW((dir / L"sub").c_str(), nullptr);
     writeFile(dir / L"sub\\deep.dll", "5");
 
-    std::vector<std::wstring> files;
+    std::vector<platform::FolderEntry> files;
     ASSERT_EQ(services.listFolder(dir.path(), false, files), 0u);
-    EXPECT_EQ(sorted(files),
+    EXPECT_EQ(sortedNames(files),
               (std::vector<std::wstring>{L"NOEXT", L"hidden.sys", L"plain.dll", L"ro.exe"}));
+    for (const platform::FolderEntry& e : files) {
+        EXPECT_EQ(e.attributes.hidden, e.name == L"hidden.sys") << e.name;
+        EXPECT_EQ(e.attributes.system, e.name == L"hidden.sys") << e.name;
+        EXPECT_EQ(e.attributes.readOnly, e.name == L"ro.exe") << e.name;
+    }
 
-    std::vector<std::wstring> folders;
+    std::vector<platform::FolderEntry> folders;
     ASSERT_EQ(services.listFolder(dir.path() + L"\\", true, folders), 0u);
-    EXPECT_EQ(folders, std::vector<std::wstring>{L"sub"});
+    EXPECT_EQ(sortedNames(folders), std::vector<std::wstring>{L"sub"});
+    EXPECT_TRUE(folders[0].attributes.directory);
 }
 
 TEST(Win32Services, EmptyFolderListsNothingAndAMissingOneFails) {
     TempDir dir;
     platform::Win32Services services;
-    std::vector<std::wstring> names;
+    std::vector<platform::FolderEntry> names;
     EXPECT_EQ(services.listFolder(dir.path(), false, names), 0u);
     EXPECT_TRUE(names.empty());
     EXPECT_EQ(services.listFolder(dir / L"absent", false, names),
@@ -61,9 +72,9 @@ TEST(Win32Services, ChineseNameRoundTripsThroughCodePage936) {
     EXPECT_EQ(back, name);
 
     writeFile(dir / name, "x");
-    std::vector<std::wstring> names;
+    std::vector<platform::FolderEntry> names;
     ASSERT_EQ(services.listFolder(dir.path(), false, names), 0u);
-    EXPECT_EQ(names, std::vector<std::wstring>{name});
+    EXPECT_EQ(sortedNames(names), std::vector<std::wstring>{name});
 }
 
 TEST(Win32Services, TextOutsideTheCodePageIsRefusedNotSubstituted) {
@@ -117,14 +128,16 @@ TEST(Win32Services, ReaderStreamsTheWholeFile) {
     TempDir dir;
     platform::Win32Services services;
     std::string big;
-    for (int i = 0; i < 20000; ++i) big += "name" + std::to_string(i) + ".dll\r\n";
+    for (int i = 0; i < 20000; ++i)
+        big += "name" + std::to_string(i) + ".dll\r\n";
     writeFile(dir / L"list.kdl", big);
     std::unique_ptr<platform::ByteReader> reader;
     ASSERT_EQ(services.openRead(dir / L"list.kdl", reader), 0u);
     std::string back;
     char buffer[1000];
     std::size_t got = 0;
-    while (reader->read(buffer, sizeof(buffer), got) == 0 && got > 0) back.append(buffer, got);
+    while (reader->read(buffer, sizeof(buffer), got) == 0 && got > 0)
+        back.append(buffer, got);
     EXPECT_EQ(back, big);
     EXPECT_EQ(services.openRead(dir / L"absent.kdl", reader),
               static_cast<platform::ErrorCode>(ERROR_FILE_NOT_FOUND));

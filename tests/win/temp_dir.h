@@ -9,13 +9,13 @@
 namespace testing_win {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         wchar_t base[MAX_PATH + 1] = {};
         ::GetTempPathW(MAX_PATH + 1, base);
         for (unsigned n = ::GetTickCount();; ++n) {
-            path_ = std::wstring(base) + L"kestrum-test-" + std::to_wstring(::GetCurrentProcessId()) +
-                    L"-" + std::to_wstring(n);
+            path_ = std::wstring(base) + L"kestrum-test-" +
+                    std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(n);
             if (::CreateDirectoryW(path_.c_str(), nullptr)) break;
         }
     }
@@ -45,7 +45,7 @@ public:
         ::RemoveDirectoryW(folder.c_str());
     }
 
-private:
+  private:
     std::wstring path_;
 };
 
@@ -66,7 +66,8 @@ inline std::string readFile(const std::wstring& path) {
     std::string bytes;
     char buffer[4096];
     DWORD got = 0;
-    while (::ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0) bytes.append(buffer, got);
+    while (::ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+        bytes.append(buffer, got);
     ::CloseHandle(h);
     return bytes;
 }

@@ -13,7 +13,7 @@ using app::Control;
 
 // Records the boxes the commands ask for instead of showing them.
 class RecordingFrmdll : public app::Frmdll {
-public:
+  public:
     using Frmdll::Frmdll;
     std::vector<std::wstring> boxes;
     cache::Answer messageBox(const std::wstring& text, const std::wstring&, cache::Buttons,
@@ -234,8 +234,8 @@ TEST(WindowMessageBox, UntitledBoxShowsTheProgramsName) {
             ::Sleep(50);
         }
     });
-    const cache::Answer a = frmdll.messageBox(L"Are you sure?", L"", cache::Buttons::OkCancel,
-                                              cache::Icon::Question);
+    const cache::Answer a =
+        frmdll.messageBox(L"Are you sure?", L"", cache::Buttons::OkCancel, cache::Icon::Question);
     answer.join();
     ::DestroyWindow(frmdll.hwnd());
     MSG msg;

@@ -1,0 +1,317 @@
+#include "cache/restore.h"
+#include "cache/program_files.h"
+#include "fakes.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::wstring sys = L"C:\\WINDOWS\\system32\\";
+const std::wstring cacheDir = L"C:\\WINDOWS\\system32\\dllcache";
+const std::wstring listPath = L"D:\\tools\\filelist.kdl";
+const std::wstring pf = L"C:\\program files";
+
+struct Restore : ::testing::Test {
+    fake::Services services;
+    fake::Window window;
+    cache::DirList Dir1{services};
+
+    void SetUp() override {
+        services.addDir(cacheDir);
+        services.addDir(L"C:\\WINDOWS\\system");
+        services.addDir(sys + L"drivers");
+        services.addDir(pf);
+    }
+    void list(const std::string& bytes) { services.addFile(listPath, bytes); }
+    void run() { cache::runRestore(services, window, Dir1); }
+    std::string cached(const std::wstring& name) {
+        const std::wstring path = cacheDir + L"\\" + name;
+        return services.has(path) ? services.at(path).data : "<absent>";
+    }
+    const fake::Box& lastBox() { return window.boxes.back(); }
+};
+
+TEST_F(Restore, WithoutAListItSaysSoAndAsksNothing) {
+    run();
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].text, L"对不起,您还没有做过备份!");
+    EXPECT_EQ(window.boxes[0].title, L"注意");
+    EXPECT_EQ(window.boxes[0].icon, cache::Icon::Exclamation);
+    EXPECT_EQ(window.events.size(), 1u);
+}
+
+TEST_F(Restore, CancelAtTheQuestionChangesNothing) {
+    list("a.dll\r\n");
+    services.addFile(sys + L"a.dll", "new");
+    window.answers = {cache::Answer::Cancel};
+    run();
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].text, L"Are you sure?");
+    EXPECT_EQ(window.boxes[0].title, L"");
+    EXPECT_EQ(window.boxes[0].buttons, cache::Buttons::OkCancel);
+    EXPECT_EQ(window.boxes[0].icon, cache::Icon::Question);
+    EXPECT_EQ(cached(L"a.dll"), "<absent>");
+    EXPECT_EQ(window.events.size(), 1u);
+    EXPECT_TRUE(services.copies.empty());
+}
+
+TEST_F(Restore, ThreeNamesOfWhichTwoExist) {
+    list("a.dll\r\nmissing.dll\r\nb.sys\r\n");
+    services.addFile(sys + L"a.dll", "A");
+    services.addFile(sys + L"b.sys", "B");
+    run();
+    EXPECT_EQ(cached(L"a.dll"), "A");
+    EXPECT_EQ(cached(L"b.sys"), "B");
+    EXPECT_EQ(window.countText, L"已还原2个文件.文件还原成功.");
+    EXPECT_EQ(lastBox().text, L"DllCache(2) Restored Successfully");
+    EXPECT_EQ(lastBox().title, L"");
+    EXPECT_EQ(lastBox().icon, cache::Icon::Information);
+    EXPECT_EQ(window.progress, (std::vector<std::wstring>{L"已还原1个文件...", L"已还原1个文件...",
+                                                          L"已还原2个文件..."}));
+    EXPECT_EQ(window.events,
+              (std::vector<std::wstring>{L"box:Are you sure?", L"restore:off", L"count:on",
+                                         L"cursor:wait", L"cursor:arrow",
+                                         L"box:DllCache(2) Restored Successfully", L"restore:on"}));
+}
+
+TEST_F(Restore, CandidateOrderAndFirstHitWins) {
+    list("both.dll\r\nwin.dll\r\nsys16.dll\r\ndrv.sys\r\npf.exe\r\n");
+    services.addFile(sys + L"both.dll", "system");
+    services.addFile(L"C:\\WINDOWS\\both.dll", "windows");
+    services.addFile(L"C:\\WINDOWS\\win.dll", "windows");
+    services.addFile(L"C:\\WINDOWS\\system\\win.dll", "16-bit");
+    services.addFile(L"C:\\WINDOWS\\system\\sys16.dll", "16-bit");
+    services.addFile(sys + L"drivers\\sys16.dll", "drivers");
+    services.addFile(sys + L"drivers\\drv.sys", "drivers");
+    services.addFile(pf + L"\\drv.sys", "program files");
+    services.addFile(pf + L"\\pf.exe", "program files");
+    run();
+    EXPECT_EQ(cached(L"both.dll"), "system");
+    EXPECT_EQ(cached(L"win.dll"), "windows");
+    EXPECT_EQ(cached(L"sys16.dll"), "16-bit");
+    // Lands in the cache folder itself, not in a drivers folder inside it.
+    EXPECT_EQ(cached(L"drv.sys"), "drivers");
+    EXPECT_FALSE(services.has(cacheDir + L"\\drivers"));
+    EXPECT_EQ(cached(L"pf.exe"), "program files");
+    EXPECT_EQ(window.countText, L"已还原5个文件.文件还原成功.");
+    EXPECT_TRUE(Dir1.enabled());
+}
+
+TEST_F(Restore, ACandidateFolderOfTheNameIsNoFile) {
+    list("x.dll\r\n");
+    services.addDir(sys + L"x.dll");
+    services.addFile(L"C:\\WINDOWS\\x.dll", "windows");
+    run();
+    EXPECT_EQ(cached(L"x.dll"), "windows");
+}
+
+TEST_F(Restore, HiddenAndSystemFilesCountInTheSystemFolders) {
+    list("h.dll\r\n");
+    fake::Node& n = services.addFile(sys + L"h.dll", "hidden");
+    n.hidden = n.system = true;
+    run();
+    EXPECT_EQ(cached(L"h.dll"), "hidden");
+}
+
+TEST_F(Restore, DeletedCacheFolderIsRecreatedAndFilled) {
+    services.nodes.erase(cacheDir);
+    list("a.dll\r\n");
+    services.addFile(sys + L"a.dll", "A");
+    run();
+    EXPECT_TRUE(services.isDir(cacheDir));
+    EXPECT_EQ(cached(L"a.dll"), "A");
+    EXPECT_EQ(lastBox().text, L"DllCache(1) Restored Successfully");
+}
+
+TEST_F(Restore, FailedCopiesAreReportedNotCounted) {
+    list("ro.dll\r\nlocked.dll\r\nok.dll\r\nnowhere.dll\r\n");
+    services.addFile(sys + L"ro.dll", "new");
+    services.addFile(cacheDir + L"\\ro.dll", "old").readOnly = true;
+    services.addFile(sys + L"locked.dll", "x");
+    services.failCopy[sys + L"locked.dll"] = 32; // sharing violation
+    services.addFile(sys + L"ok.dll", "ok");
+    run();
+    EXPECT_EQ(cached(L"ro.dll"), "old");
+    EXPECT_EQ(cached(L"ok.dll"), "ok");
+    EXPECT_EQ(window.countText, L"已还原1个文件,2个文件还原失败.");
+    EXPECT_EQ(lastBox().text, L"DllCache(1) Restored, 2 Failed");
+    EXPECT_EQ(lastBox().icon, cache::Icon::Exclamation);
+    EXPECT_TRUE(window.restoreEnabled);
+}
+
+TEST_F(Restore, AFileNamedDllcacheMakesEveryCopyFail) {
+    services.nodes.erase(cacheDir);
+    services.addFile(cacheDir, "not a folder");
+    list("a.dll\r\nb.dll\r\n");
+    services.addFile(sys + L"a.dll", "A");
+    services.addFile(sys + L"b.dll", "B");
+    run();
+    EXPECT_EQ(services.at(cacheDir).data, "not a folder");
+    EXPECT_EQ(lastBox().text, L"DllCache(0) Restored, 2 Failed");
+}
+
+TEST_F(Restore, EntriesThatAreNotBareNamesTouchNothing) {
+    services.addFile(L"C:\\x.dll", "outside");
+    services.addFile(L"C:\\WINDOWS\\x.dll", "outside");
+    services.addFile(sys + L"CON", "device");
+    list("..\\..\\x.dll\r\nC:\\x.dll\r\n\\\\host\\share\\x.dll\r\na/b.dll\r\n..\r\nCON\r\n"
+         "nul.txt\r\nLPT1.dll\r\nok.dll\r\n");
+    services.addFile(sys + L"ok.dll", "ok");
+    run();
+    EXPECT_EQ(services.copies,
+              std::vector<std::wstring>{sys + L"ok.dll -> " + cacheDir + L"\\ok.dll"});
+    for (const std::wstring& path : services.touched) {
+        EXPECT_EQ(path.find(L".."), std::wstring::npos) << path;
+        EXPECT_EQ(path.find(L"host"), std::wstring::npos) << path;
+        EXPECT_EQ(path.find(L"CON"), std::wstring::npos) << path;
+    }
+    EXPECT_EQ(lastBox().text, L"DllCache(1) Restored Successfully");
+    // Skipped lines still move the progress on, like names found nowhere.
+    EXPECT_EQ(window.progress.size(), 9u);
+}
+
+TEST_F(Restore, BlankLineEndsTheListAndBareLfIsALineEnd) {
+    list("a.dll\nb.dll\r\n\r\nc.dll\r\n");
+    for (const wchar_t* n : {L"a.dll", L"b.dll", L"c.dll"})
+        services.addFile(sys + n, "x");
+    run();
+    EXPECT_EQ(cached(L"a.dll"), "x");
+    EXPECT_EQ(cached(L"b.dll"), "x");
+    EXPECT_EQ(cached(L"c.dll"), "<absent>");
+    EXPECT_EQ(window.countText, L"已还原2个文件.文件还原成功.");
+}
+
+TEST_F(Restore, EmptyListRestoresNothingAndSaysSo) {
+    list("");
+    run();
+    EXPECT_EQ(window.countText, L"已还原0个文件.文件还原成功.");
+    EXPECT_EQ(lastBox().text, L"DllCache(0) Restored Successfully");
+}
+
+TEST_F(Restore, NoSixteenBitCeilingOnTheCount) {
+    std::string bytes;
+    for (int i = 0; i < 33000; ++i)
+        bytes += "f.dll\r\n";
+    list(bytes);
+    services.addFile(sys + L"f.dll", "x");
+    run();
+    EXPECT_EQ(lastBox().text, L"DllCache(33000) Restored Successfully");
+}
+
+TEST_F(Restore, AListThatCannotBeOpenedEndsTheRunBeforeAnyChange) {
+    services.nodes.erase(cacheDir);
+    list("a.dll\r\n");
+    services.addFile(sys + L"a.dll", "A");
+    services.failOpen[listPath] = fake::accessDenied;
+    run();
+    ASSERT_EQ(window.boxes.size(), 2u);
+    EXPECT_EQ(lastBox().icon, cache::Icon::Exclamation);
+    EXPECT_NE(lastBox().text.find(listPath), std::wstring::npos);
+    EXPECT_NE(lastBox().text.find(L"<reason 5>"), std::wstring::npos);
+    EXPECT_FALSE(services.has(cacheDir));
+    EXPECT_TRUE(services.copies.empty());
+    EXPECT_TRUE(window.restoreEnabled);
+    EXPECT_FALSE(window.countEnabled);
+    EXPECT_FALSE(window.busy);
+}
+
+TEST_F(Restore, AListVanishingAfterTheCheckIsReported) {
+    list("a.dll\r\n");
+    services.failOpen[listPath] = fake::fileNotFound;
+    run();
+    EXPECT_NE(lastBox().text.find(L"<reason 2>"), std::wstring::npos);
+    EXPECT_TRUE(window.restoreEnabled);
+}
+
+TEST_F(Restore, AReadErrorMidwayIsNotASuccess) {
+    list("a.dll\r\nb.dll\r\nc.dll\r\n");
+    for (const wchar_t* n : {L"a.dll", L"b.dll", L"c.dll"})
+        services.addFile(sys + n, "x");
+    services.readChunk = 7;
+    services.failReadAfter = 7;
+    run();
+    EXPECT_EQ(cached(L"a.dll"), "x");
+    EXPECT_EQ(cached(L"c.dll"), "<absent>");
+    EXPECT_EQ(lastBox().icon, cache::Icon::Exclamation);
+    EXPECT_EQ(lastBox().text.find(L"Successfully"), std::wstring::npos);
+    EXPECT_NE(lastBox().text.find(L"<reason 23>"), std::wstring::npos);
+    EXPECT_FALSE(window.busy);
+    EXPECT_TRUE(window.restoreEnabled);
+}
+
+// The program-files lookup.
+struct Lookup : ::testing::Test {
+    fake::Services services;
+    cache::DirList Dir1{services};
+    cache::ProgramFilesSearch search{services, Dir1};
+    void SetUp() override { services.addDir(pf); }
+};
+
+TEST_F(Lookup, FolderItselfWithOrWithoutTheFinalSeparator) {
+    services.addFile(pf + L"\\app.EXE", "x");
+    EXPECT_EQ(search.SearchedFile(L"app.exe", pf), pf + L"\\app.exe");
+    EXPECT_EQ(search.SearchedFile(L"app.exe", pf + L"\\"), pf + L"\\app.exe");
+}
+
+TEST_F(Lookup, OnlyOrdinaryFilesMatch) {
+    services.addFile(pf + L"\\ro.dll").readOnly = true;
+    services.addFile(pf + L"\\hid.dll").hidden = true;
+    services.addFile(pf + L"\\sys.dll").system = true;
+    services.addDir(pf + L"\\dir.dll");
+    services.addDir(pf + L"\\A");
+    services.addFile(pf + L"\\A\\hid.dll").hidden = true;
+    EXPECT_EQ(search.SearchedFile(L"ro.dll", pf), pf + L"\\ro.dll");
+    EXPECT_EQ(search.SearchedFile(L"hid.dll", pf), L"");
+    EXPECT_EQ(search.SearchedFile(L"sys.dll", pf), L"");
+    EXPECT_EQ(search.SearchedFile(L"dir.dll", pf), L"");
+}
+
+TEST_F(Lookup, SubFoldersBreadthFirstInNameOrderDownToThreeLevels) {
+    services.addDir(pf + L"\\b");
+    services.addDir(pf + L"\\A");
+    services.addDir(pf + L"\\A\\deep");
+    services.addDir(pf + L"\\Windows NT");
+    services.addDir(pf + L"\\Windows NT\\Accessories");
+    services.addDir(pf + L"\\Windows NT\\Accessories\\L3");
+    services.addDir(pf + L"\\Windows NT\\Accessories\\L3\\L4");
+    services.addFile(pf + L"\\A\\deep\\both.dll", "level 2");
+    services.addFile(pf + L"\\b\\both.dll", "level 1, second");
+    services.addFile(pf + L"\\A\\deep\\two.dll");
+    services.addFile(pf + L"\\b\\two.dll");
+    services.addFile(pf + L"\\Windows NT\\Accessories\\wordpad.exe");
+    services.addFile(pf + L"\\Windows NT\\Accessories\\L3\\three.dll");
+    services.addFile(pf + L"\\Windows NT\\Accessories\\L3\\L4\\four.dll");
+    EXPECT_EQ(search.SearchedFile(L"both.dll", pf), pf + L"\\b\\both.dll");
+    EXPECT_EQ(search.SearchedFile(L"WORDPAD.exe", pf),
+              pf + L"\\Windows NT\\Accessories\\WORDPAD.exe");
+    EXPECT_EQ(search.SearchedFile(L"three.dll", pf),
+              pf + L"\\Windows NT\\Accessories\\L3\\three.dll");
+    EXPECT_EQ(search.SearchedFile(L"four.dll", pf), L"");
+}
+
+TEST_F(Lookup, ArgumentsUnchanged) {
+    std::wstring name = L"x.dll";
+    std::wstring path = pf;
+    search.SearchedFile(name, path);
+    EXPECT_EQ(name, L"x.dll");
+    EXPECT_EQ(path, pf);
+}
+
+TEST_F(Lookup, TheTreeIsListedOncePerRunNotPerName) {
+    for (int i = 0; i < 50; ++i)
+        services.addDir(pf + L"\\d" + std::to_wstring(i));
+    for (int i = 0; i < 200; ++i)
+        search.SearchedFile(L"missing" + std::to_wstring(i) + L".dll", pf);
+    std::size_t listings = 0;
+    for (const std::wstring& p : services.touched)
+        if (p.rfind(pf + L"\\d", 0) == 0 && p.find(L"missing") == std::wstring::npos) ++listings;
+    // Each sub-folder listed for files and for folders, once.
+    EXPECT_EQ(listings, 100u);
+}
+
+TEST_F(Lookup, MissingProgramFilesFindsNothing) {
+    services.nodes.erase(pf);
+    EXPECT_EQ(search.SearchedFile(L"x.dll", pf), L"");
+}
+
+} // namespace

@@ -1,0 +1,174 @@
+// The restore and the program-files lookup on real files: the Win32
+// services with the system folders moved into a temporary folder, so the
+// copies, attributes and locks are the platform's own.
+#include "../native/fakes.h"
+#include "cache/program_files.h"
+#include "cache/restore.h"
+#include "platform/win32_services.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using testing_win::readFile;
+using testing_win::TempDir;
+using testing_win::writeFile;
+
+class MovedSystem : public platform::Win32Services {
+  public:
+    std::wstring root;
+    std::wstring systemDirectory(platform::ErrorCode& error) override {
+        error = 0;
+        return root + L"\\WINDOWS\\system32";
+    }
+    std::wstring windowsDirectory(platform::ErrorCode& error) override {
+        error = 0;
+        return root + L"\\WINDOWS";
+    }
+    std::wstring modulePath() override { return root + L"\\tools\\Kestrum.exe"; }
+};
+
+// Opens a file with no sharing, as another program holding it would.
+struct Lock {
+    HANDLE h;
+    explicit Lock(const std::wstring& path)
+        : h(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                          nullptr)) {}
+    ~Lock() {
+        if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+    }
+};
+
+struct RealRestore : ::testing::Test {
+    TempDir temp;
+    TempDir programFilesHolder; // only for its unique name
+    MovedSystem services;
+    fake::Window window;
+    cache::DirList Dir1{services};
+    std::wstring sys, windows, cacheDir, programFiles, pfTest;
+
+    void SetUp() override {
+        services.root = temp.path();
+        windows = temp / L"WINDOWS";
+        sys = windows + L"\\system32";
+        cacheDir = sys + L"\\dllcache";
+        for (const std::wstring& d :
+             {windows, sys, cacheDir, windows + L"\\system", sys + L"\\drivers", temp / L"tools"})
+            ::CreateDirectoryW(d.c_str(), nullptr);
+        // The program-files folder is the real one of the test system's
+        // drive; the test works in a sub-folder of its own there.
+        programFiles = windows.substr(0, 2) + L"\\program files";
+        ::CreateDirectoryW(programFiles.c_str(), nullptr);
+        const std::wstring unique =
+            programFilesHolder.path().substr(programFilesHolder.path().find_last_of(L'\\') + 1);
+        pfTest = programFiles + L"\\" + unique;
+        ::CreateDirectoryW(pfTest.c_str(), nullptr);
+    }
+    void TearDown() override { TempDir::removeTree(pfTest); }
+
+    void list(const std::string& bytes) { writeFile(temp / L"tools\\filelist.kdl", bytes); }
+    void run() { cache::runRestore(services, window, Dir1); }
+    std::string cached(const std::wstring& name) { return readFile(cacheDir + L"\\" + name); }
+};
+
+TEST_F(RealRestore, CopiesFromTheFirstFolderHoldingEachName) {
+    writeFile(sys + L"\\both.dll", "system");
+    writeFile(windows + L"\\both.dll", "windows");
+    writeFile(windows + L"\\win.dll", "windows");
+    writeFile(windows + L"\\system\\old16.drv", "16-bit");
+    writeFile(sys + L"\\drivers\\drv.sys", "drivers");
+    writeFile(sys + L"\\hidden.dll", "hidden system",
+              FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    ::CreateDirectoryW((pfTest + L"\\Accessories").c_str(), nullptr);
+    writeFile(pfTest + L"\\Accessories\\kestrum-pf-test.exe", "program files");
+    list("both.dll\r\nwin.dll\r\nold16.drv\r\ndrv.sys\r\nhidden.dll\r\nkestrum-pf-test.exe\r\n"
+         "nowhere.dll\r\n");
+    run();
+    EXPECT_EQ(cached(L"both.dll"), "system");
+    EXPECT_EQ(cached(L"win.dll"), "windows");
+    EXPECT_EQ(cached(L"old16.drv"), "16-bit");
+    EXPECT_EQ(cached(L"drv.sys"), "drivers");
+    EXPECT_EQ(cached(L"hidden.dll"), "hidden system");
+    EXPECT_EQ(cached(L"kestrum-pf-test.exe"), "program files");
+    EXPECT_EQ(cached(L"nowhere.dll"), "<missing>");
+    EXPECT_EQ(window.countText, L"已还原6个文件.文件还原成功.");
+    EXPECT_EQ(window.boxes.back().text, L"DllCache(6) Restored Successfully");
+}
+
+TEST_F(RealRestore, DeletedCacheFolderIsRecreatedAndFilled) {
+    ::RemoveDirectoryW(cacheDir.c_str());
+    writeFile(sys + L"\\a.dll", "A");
+    list("a.dll\r\n");
+    run();
+    EXPECT_EQ(cached(L"a.dll"), "A");
+}
+
+TEST_F(RealRestore, LockedSourceOrDestinationIsAFailure) {
+    writeFile(sys + L"\\src-locked.dll", "new");
+    writeFile(sys + L"\\dst-locked.dll", "new");
+    writeFile(cacheDir + L"\\dst-locked.dll", "old");
+    writeFile(sys + L"\\fine.dll", "fine");
+    list("src-locked.dll\r\ndst-locked.dll\r\nfine.dll\r\n");
+    {
+        Lock a(sys + L"\\src-locked.dll");
+        Lock b(cacheDir + L"\\dst-locked.dll");
+        ASSERT_NE(a.h, INVALID_HANDLE_VALUE);
+        ASSERT_NE(b.h, INVALID_HANDLE_VALUE);
+        run();
+    }
+    EXPECT_EQ(cached(L"dst-locked.dll"), "old");
+    EXPECT_EQ(cached(L"fine.dll"), "fine");
+    EXPECT_EQ(window.countText, L"已还原1个文件,2个文件还原失败.");
+    EXPECT_EQ(window.boxes.back().text, L"DllCache(1) Restored, 2 Failed");
+}
+
+TEST_F(RealRestore, TraversalAndDeviceEntriesTouchNothingOutside) {
+    writeFile(temp / L"outside.dll", "outside");
+    writeFile(sys + L"\\ok.dll", "ok");
+    list("..\\..\\outside.dll\r\n..\\outside.dll\r\n" +
+         std::string("C:\\outside.dll\r\nCON\r\nNUL.dll\r\nLPT1\r\nok.dll\r\n"));
+    run();
+    EXPECT_EQ(window.boxes.back().text, L"DllCache(1) Restored Successfully");
+    std::vector<platform::FolderEntry> entries;
+    ASSERT_EQ(services.listFolder(cacheDir, false, entries), 0u);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, L"ok.dll");
+    // Nothing was written beside the system folders either.
+    entries.clear();
+    ASSERT_EQ(services.listFolder(temp.path(), false, entries), 0u);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, L"outside.dll");
+}
+
+TEST_F(RealRestore, UnreadableListEndsTheRunWithItsReason) {
+    writeFile(sys + L"\\a.dll", "A");
+    list("a.dll\r\n");
+    Lock held(temp / L"tools\\filelist.kdl");
+    run();
+    EXPECT_EQ(cached(L"a.dll"), "<missing>");
+    EXPECT_EQ(window.boxes.back().icon, cache::Icon::Exclamation);
+    EXPECT_NE(window.boxes.back().text.find(temp / L"tools\\filelist.kdl"), std::wstring::npos);
+    EXPECT_TRUE(window.restoreEnabled);
+}
+
+TEST_F(RealRestore, SearchedFileFollowsTheAttributeRule) {
+    cache::ProgramFilesSearch search(services, Dir1);
+    writeFile(pfTest + L"\\ro.dll", "x", FILE_ATTRIBUTE_READONLY);
+    writeFile(pfTest + L"\\hid.dll", "x", FILE_ATTRIBUTE_HIDDEN);
+    writeFile(pfTest + L"\\sys.dll", "x", FILE_ATTRIBUTE_SYSTEM);
+    writeFile(pfTest + L"\\arc.dll", "x", FILE_ATTRIBUTE_ARCHIVE);
+    ::CreateDirectoryW((pfTest + L"\\dir.dll").c_str(), nullptr);
+    ::CreateDirectoryW((pfTest + L"\\Sub").c_str(), nullptr);
+    writeFile(pfTest + L"\\Sub\\inner.dll", "x");
+    writeFile(pfTest + L"\\Sub\\hidinner.dll", "x", FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(search.SearchedFile(L"RO.dll", pfTest), pfTest + L"\\RO.dll");
+    EXPECT_EQ(search.SearchedFile(L"arc.dll", pfTest + L"\\"), pfTest + L"\\arc.dll");
+    EXPECT_EQ(search.SearchedFile(L"hid.dll", pfTest), L"");
+    EXPECT_EQ(search.SearchedFile(L"sys.dll", pfTest), L"");
+    EXPECT_EQ(search.SearchedFile(L"dir.dll", pfTest), L"");
+    EXPECT_EQ(search.SearchedFile(L"inner.dll", pfTest), pfTest + L"\\Sub\\inner.dll");
+    EXPECT_EQ(search.SearchedFile(L"hidinner.dll", pfTest), L"");
+}
+
+} // namespace
