@@ -5,6 +5,9 @@
 #include "cache/restore.h"
 #include "resources/resource.h"
 
+#include <commctrl.h>
+#include <windowsx.h>
+
 namespace app {
 
 namespace {
@@ -28,15 +31,16 @@ struct ControlClass {
 ControlClass classOf(Control id) {
     constexpr DWORD label = WS_CHILD | WS_VISIBLE | SS_LEFT;
     switch (id) {
+    // SS_NOTIFY on every static: mouse events go to the control under the
+    // pointer, so the window's own mouse move means bare surface only.
     case Control::Image1:
-        return {L"STATIC", WS_CHILD | WS_VISIBLE | SS_BITMAP, IDC_IMAGE1, L""};
+        return {L"STATIC", WS_CHILD | WS_VISIBLE | SS_BITMAP | SS_NOTIFY, IDC_IMAGE1, L""};
     case Control::lblabout:
-        return {L"STATIC", label, IDC_LBLABOUT, aboutText};
+        return {L"STATIC", label | SS_NOTIFY, IDC_LBLABOUT, aboutText};
     case Control::Frame1:
         return {L"BUTTON", WS_CHILD | WS_VISIBLE | BS_GROUPBOX, IDC_FRAME1, L""};
     case Control::lbladv:
-        // SS_NOTIFY: the label takes the mouse (link cursor, clicks).
-        return {L"STATIC", label | SS_NOTIFY, IDC_LBLADV, L""};
+        return {L"STATIC", label | SS_NOTIFY | SS_NOPREFIX, IDC_LBLADV, L""};
     case Control::cmdBak:
         return {L"BUTTON", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, IDC_CMDBAK, L"备份"};
     case Control::cmdRestore:
@@ -46,7 +50,7 @@ ControlClass classOf(Control id) {
         return {L"BUTTON", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, IDC_CMDEXIT,
                 L"退出"};
     case Control::lblcount:
-        return {L"STATIC", label | WS_DISABLED, IDC_LBLCOUNT, L""};
+        return {L"STATIC", label | SS_NOTIFY | WS_DISABLED, IDC_LBLCOUNT, L""};
     }
     return {L"STATIC", label, 0, L""};
 }
@@ -80,6 +84,15 @@ UINT iconFlag(cache::Icon icon) {
 }
 
 } // namespace
+
+std::wstring advertisementText() {
+    const std::wstring web(makerWebAddress,
+                           makerWebAddress + std::char_traits<char>::length(makerWebAddress));
+    return L"  Kestrum 示例工作室出品,专业守护您的系统文件" + std::wstring(10, L' ') +
+           L"咨询电话:555-0100  QQ：5550100\r\n" + std::wstring(23, L' ') +
+           L"E-mail:kestrum@example.com\r\n\r\n" + std::wstring(4, L' ') +
+           L"更多详情，请点击网站:" + web;
+}
 
 Frmdll::Frmdll(platform::Services& services)
     : File1(services), Dir1(services), services_(services) {}
@@ -217,6 +230,10 @@ void Frmdll::createControls() {
                                        instance_, nullptr);
         controls_[static_cast<int>(c.id)] = child;
     }
+    ::SetWindowSubclass(control(Control::lbladv), &Frmdll::controlProc, 0,
+                        reinterpret_cast<DWORD_PTR>(this));
+    ::SetWindowSubclass(control(Control::Frame1), &Frmdll::controlProc, 0,
+                        reinterpret_cast<DWORD_PTR>(this));
     logo_.reset(::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_LOGO), IMAGE_BITMAP, 0, 0, 0));
     ::SendMessageW(control(Control::Image1), STM_SETIMAGE, IMAGE_BITMAP,
                    reinterpret_cast<LPARAM>(logo_.get()));
@@ -233,12 +250,14 @@ void Frmdll::layoutControls() {
 }
 
 void Frmdll::applyFont() {
-    // One font for the window and every control: the system's message font,
-    // the default user-interface font of the user's language.
-    NONCLIENTMETRICSW metrics = {};
-    metrics.cbSize = sizeof(metrics);
-    if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0))
-        font_.reset(::CreateFontIndirectW(&metrics.lfMessageFont));
+    // One font for the window and every control: the system's default
+    // user-interface face at 9 points (SimSun 9 pt on Simplified Chinese
+    // Windows), small enough for the advertisement's five lines to fit.
+    LOGFONTW face = {};
+    ::GetObjectW(::GetStockObject(DEFAULT_GUI_FONT), sizeof(face), &face);
+    face.lfHeight = -::MulDiv(9, dpi_, 72);
+    face.lfWidth = 0;
+    font_.reset(::CreateFontIndirectW(&face));
     HGDIOBJ font = font_ ? font_.get() : ::GetStockObject(DEFAULT_GUI_FONT);
     ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     for (HWND child : controls_)
@@ -267,7 +286,7 @@ LRESULT Frmdll::onCtlColorStatic(HDC dc, HWND child) {
     if (child == control(Control::lblabout))
         text = ::GetSysColor(COLOR_BTNTEXT);
     else if (child == control(Control::lbladv))
-        text = advColor_ ? *advColor_ : ::GetSysColor(COLOR_HIGHLIGHT);
+        text = advTextColor();
     ::SetTextColor(dc, text);
     ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
     return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
@@ -283,19 +302,79 @@ bool Frmdll::onSetCursor(HWND under, int hitTest) {
     return true;
 }
 
+LRESULT CALLBACK Frmdll::controlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                     UINT_PTR, DWORD_PTR data) {
+    auto* self = reinterpret_cast<Frmdll*>(data);
+    if (hwnd == self->control(Control::lbladv)) {
+        switch (message) {
+        case WM_MOUSEMOVE:
+            self->lbladv_MouseMove();
+            return 0;
+        case WM_LBUTTONDOWN:
+        case WM_RBUTTONDOWN:
+        case WM_MBUTTONDOWN:
+        case WM_XBUTTONDOWN:
+        case WM_LBUTTONDBLCLK:
+        case WM_RBUTTONDBLCLK:
+        case WM_MBUTTONDBLCLK:
+        case WM_XBUTTONDBLCLK:
+            self->lbladv_MouseDown();
+            return 0;
+        default:
+            break;
+        }
+    } else if (message == WM_NCHITTEST) {
+        // A group box lets the mouse through to its parent; Frame1 keeps it,
+        // except over the label it holds, which lies beneath it.
+        RECT label = {};
+        ::GetWindowRect(self->control(Control::lbladv), &label);
+        const POINT p = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        return ::PtInRect(&label, p) ? HTTRANSPARENT : HTCLIENT;
+    }
+    if (message == WM_NCDESTROY) ::RemoveWindowSubclass(hwnd, &Frmdll::controlProc, 0);
+    return ::DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
 void Frmdll::onDestroy() {
     ::PostQuitMessage(0);
 }
 
-void Frmdll::Form_Load() {}
+COLORREF Frmdll::advTextColor() const {
+    return advColor_ ? *advColor_ : ::GetSysColor(COLOR_HIGHLIGHT);
+}
 
-void Frmdll::Form_KeyDown(int /*keyCode*/, int /*shift*/) {}
+void Frmdll::setAdvColor(COLORREF color) {
+    if (advColor_ == color) return;
+    advColor_ = color;
+    ::InvalidateRect(control(Control::lbladv), nullptr, TRUE);
+}
 
-void Frmdll::Form_MouseMove() {}
+void Frmdll::Form_Load() {
+    ::SetWindowTextW(control(Control::lbladv), advertisementText().c_str());
+}
 
-void Frmdll::lbladv_MouseDown() {}
+void Frmdll::Form_KeyDown(int keyCode, int shift) {
+    constexpr int shiftAndCtrl = 3;
+    if (keyCode != VK_F12 || shift != shiftAndCtrl) return;
+    const int length = ::GetWindowTextLengthW(hwnd_);
+    std::wstring caption(static_cast<std::size_t>(length) + 1, L'\0');
+    caption.resize(static_cast<std::size_t>(::GetWindowTextW(hwnd_, &caption[0], length + 1)));
+    ::SetWindowTextW(hwnd_, (caption + captionSuffix).c_str());
+}
 
-void Frmdll::lbladv_MouseMove() {}
+void Frmdll::Form_MouseMove() {
+    setAdvColor(advOverWindow);
+    busy_ = false; // the window's pointer back to the default arrow
+    ::SetCursor(::LoadCursorW(nullptr, IDC_ARROW));
+}
+
+void Frmdll::lbladv_MouseDown() {
+    services_.shellOpen(makerWebAddress);
+}
+
+void Frmdll::lbladv_MouseMove() {
+    setAdvColor(advOverLabel);
+}
 
 void Frmdll::cmdBak_Click() {
     cache::runBackup(services_, *this, File1);

@@ -18,6 +18,16 @@ namespace app {
 inline constexpr const wchar_t* windowCaption = L"Kestrum管理软件 V1.0";
 inline constexpr const wchar_t* programName = L"Kestrum";
 
+// The maker's details, fictitious: the example.com domain is reserved and
+// 555 numbers are never assigned.
+inline constexpr const char* makerWebAddress = "http://www.example.com/kestrum";
+inline constexpr const wchar_t* captionSuffix = L" | Kestrum 示例工作室 版权所有";
+inline constexpr COLORREF advOverLabel = 0x000000FF;  // pure red
+inline constexpr COLORREF advOverWindow = 0x00FF0000; // pure blue
+
+// The advertisement label's text, as Form_Load builds it.
+std::wstring advertisementText();
+
 class Frmdll : public cache::WindowPort {
   public:
     explicit Frmdll(platform::Services& services);
@@ -33,6 +43,8 @@ class Frmdll : public cache::WindowPort {
     HWND hwnd() const { return hwnd_; }
     HWND control(Control id) const { return controls_[static_cast<int>(id)]; }
     int dpi() const { return dpi_; }
+    // The colour lbladv's text is drawn in now.
+    COLORREF advTextColor() const;
 
     // Gives the window the first look at each key (key preview), then lets
     // the dialog manager handle Tab, Enter and Esc. True when consumed.
@@ -74,6 +86,11 @@ class Frmdll : public cache::WindowPort {
     void onCommand(int id, int code);
     LRESULT onCtlColorStatic(HDC dc, HWND control);
     bool onSetCursor(HWND under, int hitTest);
+    // lbladv and Frame1 answer the mouse themselves: the label for its own
+    // events, the frame so that its margin is not bare window surface.
+    static LRESULT CALLBACK controlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                        UINT_PTR id, DWORD_PTR self);
+    void setAdvColor(COLORREF color);
     void onDestroy();
     // While a command runs: drops the input that reached the window (the
     // command acts on none of it, now or later) and repaints, so the

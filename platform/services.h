@@ -75,6 +75,10 @@ class Services {
     // the same name (file names compare without regard to case).
     virtual std::wstring caseKey(const std::wstring& name) = 0;
 
+    // Asks the shell to open `address` with its default handler (a web
+    // address in the user's browser). The result is not reported.
+    virtual void shellOpen(const std::string& address) = 0;
+
     // The system's own wording for an error code, for the user.
     virtual std::wstring errorText(ErrorCode error) = 0;
 };

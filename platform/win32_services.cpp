@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <climits>
 
 namespace platform {
@@ -236,6 +238,11 @@ std::wstring Win32Services::caseKey(const std::wstring& name) {
     std::wstring key = name;
     if (!key.empty()) ::CharUpperBuffW(&key[0], static_cast<DWORD>(key.size()));
     return key;
+}
+
+void Win32Services::shellOpen(const std::string& address) {
+    // No owner, no verb, no parameters, no folder, show state 0.
+    ::ShellExecuteA(nullptr, nullptr, address.c_str(), nullptr, nullptr, 0);
 }
 
 std::wstring Win32Services::errorText(ErrorCode error) {

@@ -25,6 +25,7 @@ class Win32Services : public Services {
     bool fromAnsi(const std::string& bytes, std::wstring& out) override;
 
     std::wstring caseKey(const std::wstring& name) override;
+    void shellOpen(const std::string& address) override;
     std::wstring errorText(ErrorCode error) override;
 };
 

@@ -1,6 +1,7 @@
 // Starts the real Kestrum.exe and works it as a user would: real mouse
 // clicks and key presses through SendInput, answers read off the screen.
 #include "../win/temp_dir.h"
+#include "app/frmdll.h"
 #include "resources/resource.h"
 
 #include <windows.h>
@@ -75,6 +76,68 @@ void pressKey(WORD vk) {
     in[0].ki.wVk = in[1].ki.wVk = vk;
     in[1].ki.dwFlags = KEYEVENTF_KEYUP;
     ::SendInput(2, in, sizeof(INPUT));
+}
+
+// Modifiers held down around one key, released in reverse order.
+void pressCombo(std::initializer_list<WORD> modifiers, WORD vk) {
+    std::vector<INPUT> in;
+    auto add = [&](WORD k, DWORD flags) {
+        INPUT i = {};
+        i.type = INPUT_KEYBOARD;
+        i.ki.wVk = k;
+        i.ki.dwFlags = flags;
+        in.push_back(i);
+    };
+    for (WORD m : modifiers)
+        add(m, 0);
+    add(vk, 0);
+    add(vk, KEYEVENTF_KEYUP);
+    for (auto m = std::rbegin(modifiers); m != std::rend(modifiers); ++m)
+        add(*m, KEYEVENTF_KEYUP);
+    ::SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
+}
+
+void moveMouse(POINT p) {
+    const int w = ::GetSystemMetrics(SM_CXSCREEN);
+    const int h = ::GetSystemMetrics(SM_CYSCREEN);
+    INPUT i = {};
+    i.type = INPUT_MOUSE;
+    i.mi.dx = (p.x * 65535 + w / 2) / (w - 1);
+    i.mi.dy = (p.y * 65535 + h / 2) / (h - 1);
+    i.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    ::SendInput(1, &i, sizeof(INPUT));
+}
+
+// How many pixels on screen inside `control` are close to `rgb`.
+int pixelsNear(HWND control, COLORREF rgb) {
+    RECT r = {};
+    ::GetWindowRect(control, &r);
+    const int w = r.right - r.left;
+    const int h = r.bottom - r.top;
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP dib = ::CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = ::SelectObject(memory, dib);
+    ::BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    ::GdiFlush();
+    int n = 0;
+    const auto* px = static_cast<const unsigned char*>(bits); // B, G, R, x
+    for (int i = 0; i < w * h; ++i, px += 4)
+        if (std::abs(px[2] - GetRValue(rgb)) < 60 && std::abs(px[1] - GetGValue(rgb)) < 60 &&
+            std::abs(px[0] - GetBValue(rgb)) < 60)
+            ++n;
+    ::SelectObject(memory, old);
+    ::DeleteObject(dib);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    return n;
 }
 
 struct Box {
@@ -302,6 +365,35 @@ TEST_F(EndToEnd, LongRestoreStaysResponsiveAndIgnoresInput) {
     EXPECT_EQ(::FindWindowW(L"#32770", L"选择"), nullptr) << "a click from the run was acted on";
     EXPECT_TRUE(::IsWindow(main)) << "a key from the run was acted on";
     EXPECT_EQ(textOf(count), L"已还原" + std::to_wstring(lines) + L"个文件.文件还原成功.");
+}
+
+TEST_F(EndToEnd, CaptionKeyAndLabelColourFromRealInput) {
+    start();
+    ::SetForegroundWindow(main);
+    ::Sleep(200);
+    const std::wstring caption = L"Kestrum管理软件 V1.0";
+    pressCombo({VK_CONTROL}, VK_F12);
+    pressCombo({VK_SHIFT}, VK_F12);
+    pressCombo({VK_CONTROL, VK_SHIFT, VK_MENU}, VK_F12);
+    ::Sleep(300);
+    EXPECT_EQ(textOf(main), caption);
+    pressCombo({VK_CONTROL, VK_SHIFT}, VK_F12);
+    waitFor([&] { return textOf(main) != caption ? main : nullptr; }, 3000);
+    EXPECT_EQ(textOf(main), caption + app::captionSuffix);
+
+    HWND adv = ::GetDlgItem(main, IDC_LBLADV);
+    RECT r = {};
+    ::GetWindowRect(adv, &r);
+    moveMouse({r.left + 20, r.top + 8});
+    waitFor([&] { return pixelsNear(adv, RGB(255, 0, 0)) > 20 ? adv : nullptr; }, 3000);
+    EXPECT_GT(pixelsNear(adv, RGB(255, 0, 0)), 20) << "the label's text did not turn red";
+
+    POINT surface = {300, 175};
+    ::ClientToScreen(main, &surface);
+    moveMouse(surface);
+    waitFor([&] { return pixelsNear(adv, RGB(0, 0, 255)) > 20 ? adv : nullptr; }, 3000);
+    EXPECT_GT(pixelsNear(adv, RGB(0, 0, 255)), 20) << "the label's text did not turn blue";
+    EXPECT_EQ(pixelsNear(adv, RGB(255, 0, 0)), 0);
 }
 
 TEST_F(EndToEnd, RestoreWithoutABackupSaysSo) {

@@ -280,6 +280,9 @@ class Services : public platform::Services {
 
     std::wstring caseKey(const std::wstring& name) override { return lower(name); }
 
+    std::vector<std::string> opened;
+    void shellOpen(const std::string& address) override { opened.push_back(address); }
+
     std::wstring errorText(platform::ErrorCode error) override {
         return L"<reason " + std::to_wstring(error) + L">";
     }

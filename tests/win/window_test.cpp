@@ -11,6 +11,13 @@ namespace {
 
 using app::Control;
 
+// Records what is asked of the shell instead of opening a browser.
+class RecordingServices : public platform::Win32Services {
+  public:
+    std::vector<std::string> opened;
+    void shellOpen(const std::string& address) override { opened.push_back(address); }
+};
+
 // Records the boxes the commands ask for instead of showing them.
 class RecordingFrmdll : public app::Frmdll {
   public:
@@ -36,10 +43,11 @@ std::wstring classOf(HWND hwnd) {
 }
 
 struct Window : ::testing::Test {
-    platform::Win32Services services;
+    RecordingServices services;
     RecordingFrmdll frmdll{services};
 
     void SetUp() override {
+        ::SetCursorPos(0, 0); // the real pointer stays off the window
         ASSERT_TRUE(frmdll.create(::GetModuleHandleW(nullptr)));
         frmdll.show(SW_SHOWNORMAL);
         pump();
@@ -64,21 +72,23 @@ struct Window : ::testing::Test {
         }
     }
     // A key as the message loop receives it, with the modifiers held.
-    void key(UINT vk, bool shift = false) {
+    void key(UINT vk, bool shift = false, bool ctrl = false, bool alt = false) {
         BYTE state[256] = {};
         ::GetKeyboardState(state);
         state[VK_SHIFT] = shift ? 0x80 : 0;
+        state[VK_CONTROL] = ctrl ? 0x80 : 0;
+        state[VK_MENU] = alt ? 0x80 : 0;
         ::SetKeyboardState(state);
         MSG msg = {};
         msg.hwnd = ::GetFocus();
-        msg.message = WM_KEYDOWN;
+        msg.message = alt ? WM_SYSKEYDOWN : WM_KEYDOWN;
         msg.wParam = vk;
         msg.lParam = 1;
         if (!frmdll.preTranslateMessage(msg)) {
             ::TranslateMessage(&msg);
             ::DispatchMessageW(&msg);
         }
-        state[VK_SHIFT] = 0;
+        state[VK_SHIFT] = state[VK_CONTROL] = state[VK_MENU] = 0;
         ::SetKeyboardState(state);
         pump();
     }
@@ -215,6 +225,119 @@ TEST_F(Window, CommandsDriveTheButtonsAndTheCountLabel) {
     frmdll.setCountText(L"已还原12个文件...");
     EXPECT_TRUE(::IsWindowEnabled(frmdll.control(Control::lblcount)));
     EXPECT_EQ(textOf(frmdll.control(Control::lblcount)), L"已还原12个文件...");
+}
+
+TEST_F(Window, AdvertisementLabelIsFilledAtLoad) {
+    const std::wstring text = textOf(frmdll.control(Control::lbladv));
+    EXPECT_EQ(text, app::advertisementText());
+    EXPECT_EQ(text.rfind(L"  ", 0), 0u);
+    const std::wstring middle = std::wstring(10, L' ') + L"咨询电话:555-0100  QQ\uFF1A5550100\r\n" +
+                                std::wstring(23, L' ') + L"E-mail:kestrum@example.com\r\n\r\n" +
+                                std::wstring(4, L' ') + L"更多详情\uFF0C请点击网站:";
+    const std::size_t at = text.find(middle);
+    ASSERT_NE(at, std::wstring::npos);
+    EXPECT_NE(text[2], L' '); // exactly two spaces before the sentence
+    EXPECT_NE(text[at - 1], L' ');
+    const std::string web = app::makerWebAddress;
+    EXPECT_EQ(text.substr(at + middle.size()), std::wstring(web.begin(), web.end()));
+}
+
+TEST_F(Window, CtrlShiftF12AppendsTheNoticeWhateverHasTheFocus) {
+    const std::wstring caption = L"Kestrum管理软件 V1.0";
+    for (Control focus : {Control::cmdRestore, Control::cmdBak, Control::cmdExit}) {
+        ::SetFocus(frmdll.control(focus));
+        ::SetWindowTextW(frmdll.hwnd(), caption.c_str());
+        key(VK_F12, true, false, false);
+        key(VK_F12, false, true, false);
+        key(VK_F12, true, true, true);
+        key(VK_F11, true, true, false);
+        EXPECT_EQ(textOf(frmdll.hwnd()), caption);
+        key(VK_F12, true, true, false);
+        EXPECT_EQ(textOf(frmdll.hwnd()), caption + app::captionSuffix);
+        key(VK_F12, true, true, false);
+        EXPECT_EQ(textOf(frmdll.hwnd()), caption + app::captionSuffix + app::captionSuffix);
+        EXPECT_EQ(::GetFocus(), frmdll.control(focus));
+    }
+    EXPECT_EQ(std::wstring(app::captionSuffix).rfind(L" | ", 0), 0u);
+    EXPECT_TRUE(frmdll.boxes.empty());
+}
+
+TEST_F(Window, LabelColourFollowsTheMouse) {
+    EXPECT_EQ(frmdll.advTextColor(), ::GetSysColor(COLOR_HIGHLIGHT));
+    ::SendMessageW(frmdll.control(Control::lbladv), WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+    EXPECT_EQ(frmdll.advTextColor(), 0x000000FFu);
+    // Other controls and the frame leave it as it is.
+    ::SendMessageW(frmdll.control(Control::Frame1), WM_MOUSEMOVE, 0, MAKELPARAM(2, 2));
+    ::SendMessageW(frmdll.control(Control::cmdBak), WM_MOUSEMOVE, 0, MAKELPARAM(2, 2));
+    EXPECT_EQ(frmdll.advTextColor(), 0x000000FFu);
+    ::SendMessageW(frmdll.hwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(460, 5));
+    EXPECT_EQ(frmdll.advTextColor(), 0x00FF0000u);
+}
+
+TEST_F(Window, OnlyBareSurfaceIsTheWindowsOwnUnderTheMouse) {
+    auto at = [&](int x, int y) {
+        POINT p = {x, y};
+        ::ClientToScreen(frmdll.hwnd(), &p);
+        return ::WindowFromPoint(p);
+    };
+    const app::PixelRect frame = app::clientRect(Control::Frame1, frmdll.dpi());
+    const app::PixelRect adv = app::clientRect(Control::lbladv, frmdll.dpi());
+    EXPECT_EQ(at(frame.left + 2, frame.top + frame.height - 3), frmdll.control(Control::Frame1));
+    EXPECT_EQ(at(adv.left + 10, adv.top + 10), frmdll.control(Control::lbladv));
+    EXPECT_EQ(at(200, 20), frmdll.control(Control::lblabout));
+    EXPECT_EQ(at(20, 20), frmdll.control(Control::Image1));
+    EXPECT_EQ(at(462, 5), frmdll.hwnd());
+    EXPECT_EQ(at(300, 170), frmdll.hwnd());
+}
+
+TEST_F(Window, LinkCursorOverTheLabelOrdinaryPointerOverTheFrame) {
+    HCURSOR link = ::LoadCursorW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDC_LINK));
+    ASSERT_NE(link, nullptr);
+    ICONINFO info = {};
+    ASSERT_TRUE(::GetIconInfo(link, &info));
+    EXPECT_EQ(info.xHotspot, 12u);
+    EXPECT_EQ(info.yHotspot, 1u);
+    if (info.hbmMask) ::DeleteObject(info.hbmMask);
+    if (info.hbmColor) ::DeleteObject(info.hbmColor);
+
+    const LPARAM over = MAKELPARAM(HTCLIENT, WM_MOUSEMOVE);
+    HWND adv = frmdll.control(Control::lbladv);
+    frmdll.setBusyCursor(true); // whatever the window's pointer is
+    ::SendMessageW(adv, WM_SETCURSOR, reinterpret_cast<WPARAM>(adv), over);
+    EXPECT_EQ(::GetCursor(), link);
+    frmdll.setBusyCursor(false);
+    HWND frame = frmdll.control(Control::Frame1);
+    ::SendMessageW(frame, WM_SETCURSOR, reinterpret_cast<WPARAM>(frame), over);
+    EXPECT_EQ(::GetCursor(), ::LoadCursorW(nullptr, IDC_ARROW));
+    ::SendMessageW(adv, WM_SETCURSOR, reinterpret_cast<WPARAM>(adv), over);
+    EXPECT_EQ(::GetCursor(), link);
+    ::SendMessageW(frmdll.hwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(460, 5));
+    EXPECT_EQ(::GetCursor(), ::LoadCursorW(nullptr, IDC_ARROW));
+}
+
+TEST_F(Window, AnyButtonOnTheLabelOpensTheWebSite) {
+    HWND adv = frmdll.control(Control::lbladv);
+    for (UINT message : {WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_MBUTTONDOWN})
+        ::SendMessageW(adv, message, 0, MAKELPARAM(5, 5));
+    EXPECT_EQ(services.opened, std::vector<std::string>(3, "http://www.example.com/kestrum"));
+    const std::wstring text = textOf(adv);
+    EXPECT_EQ(text.substr(text.size() - 30), L"http://www.example.com/kestrum");
+}
+
+TEST_F(Window, InputGivenDuringACommandIsDroppedAndProgressShows) {
+    frmdll.setBusyCursor(true);
+    HWND bak = frmdll.control(Control::cmdBak);
+    ::PostMessageW(bak, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    ::PostMessageW(bak, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_ESCAPE, 1);
+    ::Sleep(60);
+    frmdll.showProgress(L"已还原7个文件...");
+    EXPECT_EQ(textOf(frmdll.control(Control::lblcount)), L"已还原7个文件...");
+    ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_RETURN, 1);
+    frmdll.setBusyCursor(false);
+    pump();
+    EXPECT_NE(frmdll.hwnd(), nullptr);
+    EXPECT_TRUE(frmdll.boxes.empty());
 }
 
 // A real message box: without a title of its own it shows the program's name.
