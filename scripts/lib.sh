@@ -41,3 +41,10 @@ ensure_prefix() {
   wineserver -w
   touch "$WINEPREFIX/.kestrum-ready"
 }
+
+build_fuzz() {
+  cmake -S "$KESTRUM_ROOT" -B "$BUILD/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DKESTRUM_FUZZ=ON -DKESTRUM_SANITIZE=ON -DKESTRUM_TESTS=OFF >/dev/null
+  cmake --build "$BUILD/fuzz" -j "$JOBS"
+}

@@ -5,6 +5,7 @@
 #include "cache/program_files.h"
 #include "cache/restore.h"
 #include "platform/win32_services.h"
+#include "moved_system.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -14,20 +15,6 @@ namespace {
 using testing_win::readFile;
 using testing_win::TempDir;
 using testing_win::writeFile;
-
-class MovedSystem : public platform::Win32Services {
-  public:
-    std::wstring root;
-    std::wstring systemDirectory(platform::ErrorCode& error) override {
-        error = 0;
-        return root + L"\\WINDOWS\\system32";
-    }
-    std::wstring windowsDirectory(platform::ErrorCode& error) override {
-        error = 0;
-        return root + L"\\WINDOWS";
-    }
-    std::wstring modulePath() override { return root + L"\\tools\\Kestrum.exe"; }
-};
 
 // Opens a file with no sharing, as another program holding it would.
 struct Lock {
@@ -43,7 +30,7 @@ struct Lock {
 struct RealRestore : ::testing::Test {
     TempDir temp;
     TempDir programFilesHolder; // only for its unique name
-    MovedSystem services;
+    testing_win::MovedSystem services;
     fake::Window window;
     cache::DirList Dir1{services};
     std::wstring sys, windows, cacheDir, programFiles, pfTest;
