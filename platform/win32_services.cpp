@@ -81,6 +81,47 @@ template <typename Query> std::wstring directoryQuery(Query query, ErrorCode& er
     return wide;
 }
 
+// A 32-bit program on 64-bit Windows sees the 32-bit system folder in place
+// of the real one. The commands work on the real system folder and its
+// dllcache, so redirection is off for the span of each of their file calls
+// and nowhere else. Elsewhere the calls fail and change nothing.
+class RedirectionOff {
+  public:
+    RedirectionOff() {
+        static const Functions f = load();
+        revert_ = f.revert;
+        active_ = f.disable != nullptr && f.disable(&old_) != FALSE;
+    }
+    ~RedirectionOff() {
+        if (active_) revert_(old_);
+    }
+    RedirectionOff(const RedirectionOff&) = delete;
+    RedirectionOff& operator=(const RedirectionOff&) = delete;
+
+  private:
+    using Disable = BOOL(WINAPI*)(PVOID*);
+    using Revert = BOOL(WINAPI*)(PVOID);
+    struct Functions {
+        Disable disable = nullptr;
+        Revert revert = nullptr;
+    };
+    static Functions load() {
+        Functions f;
+        BOOL wow64 = FALSE;
+        if (!::IsWow64Process(::GetCurrentProcess(), &wow64) || !wow64) return f;
+        HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+        f.disable = reinterpret_cast<Disable>(
+            reinterpret_cast<void*>(::GetProcAddress(kernel, "Wow64DisableWow64FsRedirection")));
+        f.revert = reinterpret_cast<Revert>(
+            reinterpret_cast<void*>(::GetProcAddress(kernel, "Wow64RevertWow64FsRedirection")));
+        if (f.revert == nullptr) f.disable = nullptr;
+        return f;
+    }
+    Revert revert_ = nullptr;
+    PVOID old_ = nullptr;
+    bool active_ = false;
+};
+
 Attributes attributesFrom(DWORD bits) {
     Attributes a;
     if (bits == INVALID_FILE_ATTRIBUTES) return a;
@@ -143,11 +184,13 @@ std::wstring Win32Services::modulePath() {
 }
 
 Attributes Win32Services::attributes(const std::wstring& path) {
+    const RedirectionOff realSystemFolder;
     return attributesFrom(::GetFileAttributesW(path.c_str()));
 }
 
 ErrorCode Win32Services::listFolder(const std::wstring& folder, bool directories,
                                     std::vector<FolderEntry>& entries) {
+    const RedirectionOff realSystemFolder;
     const std::wstring pattern = joinPattern(folder);
     WIN32_FIND_DATAW data;
     // Basic info and large fetch skip the short names and batch the
@@ -174,18 +217,22 @@ ErrorCode Win32Services::listFolder(const std::wstring& folder, bool directories
 }
 
 ErrorCode Win32Services::createFolder(const std::wstring& path) {
+    const RedirectionOff realSystemFolder;
     return ::CreateDirectoryW(path.c_str(), nullptr) ? 0 : ::GetLastError();
 }
 
 ErrorCode Win32Services::deleteFile(const std::wstring& path) {
+    const RedirectionOff realSystemFolder;
     return ::DeleteFileW(path.c_str()) ? 0 : ::GetLastError();
 }
 
 ErrorCode Win32Services::copyFile(const std::wstring& from, const std::wstring& to) {
+    const RedirectionOff realSystemFolder;
     return ::CopyFileW(from.c_str(), to.c_str(), FALSE) ? 0 : ::GetLastError();
 }
 
 ErrorCode Win32Services::writeNewFile(const std::wstring& path, const std::string& bytes) {
+    const RedirectionOff realSystemFolder;
     // A leftover (perhaps hidden) file of that name would make creation fail.
     ::DeleteFileW(path.c_str());
     FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -211,6 +258,7 @@ ErrorCode Win32Services::writeNewFile(const std::wstring& path, const std::strin
 }
 
 ErrorCode Win32Services::replaceFile(const std::wstring& from, const std::wstring& to) {
+    const RedirectionOff realSystemFolder;
     return ::MoveFileExW(from.c_str(), to.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
                ? 0
@@ -218,6 +266,7 @@ ErrorCode Win32Services::replaceFile(const std::wstring& from, const std::wstrin
 }
 
 ErrorCode Win32Services::openRead(const std::wstring& path, std::unique_ptr<ByteReader>& reader) {
+    const RedirectionOff realSystemFolder;
     FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) return ::GetLastError();

@@ -1,0 +1,64 @@
+// Run by run_wow64.sh in a 64-bit Wine prefix: the 32-bit program works on
+// the real system folder's dllcache, not the 32-bit copy the system shows
+// it, and only inside its own file calls.
+#include "platform/win32_services.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+std::wstring systemFolder() {
+    wchar_t buffer[MAX_PATH] = {};
+    ::GetSystemDirectoryW(buffer, MAX_PATH);
+    return buffer;
+}
+
+bool lists(platform::Services& services, const std::wstring& folder, const std::wstring& name) {
+    std::vector<platform::FolderEntry> entries;
+    if (services.listFolder(folder, false, entries) != 0) return false;
+    return std::any_of(entries.begin(), entries.end(),
+                       [&](const platform::FolderEntry& e) { return e.name == name; });
+}
+
+TEST(Wow64, RunsAsA32BitProgramOn64BitWindows) {
+    BOOL wow64 = FALSE;
+    ASSERT_TRUE(::IsWow64Process(::GetCurrentProcess(), &wow64));
+    ASSERT_TRUE(wow64);
+}
+
+TEST(Wow64, SystemFolderIsShownAsThePlatformReportsIt) {
+    platform::Win32Services services;
+    platform::ErrorCode error = 1;
+    EXPECT_EQ(services.systemDirectory(error), systemFolder());
+    EXPECT_EQ(error, 0u);
+}
+
+TEST(Wow64, CommandsSeeTheRealDllcache) {
+    platform::Win32Services services;
+    const std::wstring cache = systemFolder() + L"\\dllcache";
+    // Seeded from the Linux side: one file in each of the two folders.
+    EXPECT_TRUE(lists(services, cache, L"kestrum-real64.dll"));
+    EXPECT_FALSE(lists(services, cache, L"kestrum-wow32.dll"));
+    EXPECT_TRUE(services.attributes(systemFolder() + L"\\kestrum-real64.dll").exists);
+}
+
+TEST(Wow64, CopiesLandInTheRealFolderAndNothingElseIsUnredirected) {
+    platform::Win32Services services;
+    const std::wstring sys = systemFolder();
+    ASSERT_EQ(
+        services.copyFile(sys + L"\\kestrum-real64.dll", sys + L"\\dllcache\\kestrum-copied.dll"),
+        0u);
+    EXPECT_TRUE(lists(services, sys + L"\\dllcache", L"kestrum-copied.dll"));
+    // Outside the services the process still sees the 32-bit folder.
+    EXPECT_EQ(::GetFileAttributesW((sys + L"\\dllcache\\kestrum-copied.dll").c_str()),
+              INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(::GetFileAttributesW((sys + L"\\dllcache\\kestrum-wow32.dll").c_str()),
+              INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(services.deleteFile(sys + L"\\dllcache\\kestrum-copied.dll"), 0u);
+}
+
+} // namespace
