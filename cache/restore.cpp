@@ -7,6 +7,8 @@
 #include "cache/program_files.h"
 
 #include <memory>
+#include <unordered_set>
+#include <vector>
 
 namespace cache {
 
@@ -16,15 +18,47 @@ bool isFile(const platform::Attributes& a) {
     return a.exists && !a.directory;
 }
 
-// The first candidate folder holding `name`, in the fixed order; empty
-// when none does.
-std::wstring findSource(platform::Services& services, const Folders& folders, DirList& Dir1,
-                        ProgramFilesSearch& programFiles, const std::wstring& name) {
-    for (const std::wstring* folder :
-         {&folders.system, &folders.windows, &folders.system16, &folders.drivers}) {
-        std::wstring candidate = *folder + name;
-        if (isFile(services.attributes(candidate))) return candidate;
+// The four system folders a name is looked for in first, each listed once
+// per run: a lookup is then a set look-up rather than up to four file
+// system calls for every line of the list.
+class SystemFolders {
+  public:
+    SystemFolders(platform::Services& services, const Folders& folders) : services_(services) {
+        const std::wstring* order[] = {&folders.system, &folders.windows, &folders.system16,
+                                       &folders.drivers};
+        for (std::size_t i = 0; i < folderCount; ++i) {
+            folders_[i] = *order[i];
+            std::vector<platform::FolderEntry> files;
+            // A folder that is missing or unreadable holds nothing.
+            services.listFolder(folders_[i], false, files);
+            files_[i].reserve(files.size());
+            for (const platform::FolderEntry& f : files)
+                files_[i].insert(services.caseKey(f.name));
+        }
     }
+
+    // The first folder, in the fixed order, holding a file (of any
+    // attributes) of that name, joined with the name as listed; or empty.
+    std::wstring find(const std::wstring& name) const {
+        const std::wstring key = services_.caseKey(name);
+        for (std::size_t i = 0; i < folderCount; ++i)
+            if (files_[i].count(key) != 0) return folders_[i] + name;
+        return std::wstring();
+    }
+
+  private:
+    static constexpr std::size_t folderCount = 4;
+    platform::Services& services_;
+    std::wstring folders_[folderCount];
+    std::unordered_set<std::wstring> files_[folderCount];
+};
+
+// The first candidate holding `name`, the program-files lookup last;
+// empty when none does.
+std::wstring findSource(const SystemFolders& systemFolders, const Folders& folders, DirList& Dir1,
+                        ProgramFilesSearch& programFiles, const std::wstring& name) {
+    std::wstring source = systemFolders.find(name);
+    if (!source.empty()) return source;
     Dir1.setEnabled(true);
     return programFiles.SearchedFile(name, folders.programFiles);
 }
@@ -88,6 +122,7 @@ void runRestore(platform::Services& services, WindowPort& window, DirList& Dir1)
     window.setBusyCursor(true);
 
     ListReader reader(*source, services);
+    const SystemFolders systemFolders(services, folders);
     ProgramFilesSearch programFiles(services, Dir1);
     RestoreCounts counts;
     std::wstring name;
@@ -102,7 +137,7 @@ void runRestore(platform::Services& services, WindowPort& window, DirList& Dir1)
         // A line that is not a bare file name is never joined onto a
         // folder: it is skipped like a name found nowhere.
         if (item == ListReader::Item::Name && isBareFileName(name)) {
-            const std::wstring from = findSource(services, folders, Dir1, programFiles, name);
+            const std::wstring from = findSource(systemFolders, folders, Dir1, programFiles, name);
             if (!from.empty()) {
                 if (services.copyFile(from, cacheEntry(folders, name)) == 0)
                     ++counts.restored;

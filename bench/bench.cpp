@@ -1,0 +1,288 @@
+// Kestrum's commands side by side with the bare platform calls doing the
+// same work on the same data, in one run. Prints medians and ratios; the
+// data sets come from make_data.py (see README.md here).
+#include "app/frmdll.h"
+#include "cache/backup.h"
+#include "cache/restore.h"
+#include "platform/win32_services.h"
+
+#include <windows.h>
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::wstring dataRoot = L"C:\\kbench";
+
+// The services with the system folders moved under one data set's root.
+class BenchSystem : public platform::Win32Services {
+  public:
+    explicit BenchSystem(std::wstring root) : root_(std::move(root)) {}
+    std::wstring systemDirectory(platform::ErrorCode& error) override {
+        error = 0;
+        return root_ + L"\\WINDOWS\\system32";
+    }
+    std::wstring windowsDirectory(platform::ErrorCode& error) override {
+        error = 0;
+        return root_ + L"\\WINDOWS";
+    }
+    std::wstring modulePath() override { return root_ + L"\\tools\\Kestrum.exe"; }
+
+  private:
+    std::wstring root_;
+};
+
+// Answers every question with OK and shows nothing.
+class Headless : public cache::WindowPort {
+  public:
+    std::wstring lastBox;
+    cache::Answer messageBox(const std::wstring& text, const std::wstring&, cache::Buttons,
+                             cache::Icon) override {
+        lastBox = text;
+        return cache::Answer::Ok;
+    }
+    void setBackupEnabled(bool) override {}
+    void setRestoreEnabled(bool) override {}
+    void setCountEnabled(bool) override {}
+    void setCountText(const std::wstring&) override {}
+    void showProgress(const std::wstring&) override {}
+    void setBusyCursor(bool) override {}
+};
+
+// The real window, its message boxes answered with OK.
+class BenchWindow : public app::Frmdll {
+  public:
+    using Frmdll::Frmdll;
+    std::wstring lastBox;
+    cache::Answer messageBox(const std::wstring& text, const std::wstring&, cache::Buttons,
+                             cache::Icon) override {
+        lastBox = text;
+        return cache::Answer::Ok;
+    }
+};
+
+double seconds(const std::function<void()>& work) {
+    LARGE_INTEGER f, a, b;
+    ::QueryPerformanceFrequency(&f);
+    ::QueryPerformanceCounter(&a);
+    work();
+    ::QueryPerformanceCounter(&b);
+    return static_cast<double>(b.QuadPart - a.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// Runs the two alternately, so drift on the machine touches both alike.
+void compare(const char* name, int runs, const std::function<void()>& kestrum,
+             const std::function<void()>& baseline, double target) {
+    std::vector<double> k, b;
+    kestrum(); // warm the caches for both
+    baseline();
+    for (int i = 0; i < runs; ++i) {
+        k.push_back(seconds(kestrum));
+        b.push_back(seconds(baseline));
+    }
+    const double ratio = median(k) / median(b);
+    std::printf("%-34s kestrum %9.1f ms  baseline %9.1f ms  ratio %.2f  (target <= %.2f)\n", name,
+                median(k) * 1000, median(b) * 1000, ratio, target);
+}
+
+// Baseline backup: basic-info, large-fetch enumeration, one buffered write.
+void bareBackup(const std::wstring& folder, const std::wstring& out) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &data,
+                                     FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    std::string bytes;
+    char name[MAX_PATH * 2];
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+            const int n = ::WideCharToMultiByte(CP_ACP, 0, data.cFileName, -1, name, sizeof(name),
+                                                nullptr, nullptr);
+            if (n > 1) bytes.append(name, static_cast<std::size_t>(n - 1)).append("\r\n");
+        } while (::FindNextFileW(find, &data));
+        ::FindClose(find);
+    }
+    HANDLE h = ::CreateFileW(out.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    ::CloseHandle(h);
+}
+
+std::vector<std::wstring> readLines(const std::wstring& path) {
+    std::vector<std::wstring> lines;
+    std::ifstream in(path.c_str());
+    std::string line;
+    while (std::getline(in, line))
+        if (!line.empty()) lines.emplace_back(line.begin(), line.end());
+    return lines;
+}
+
+std::wstring leafOf(const std::wstring& path) {
+    return path.substr(path.find_last_of(L'\\') + 1);
+}
+
+// Child mode: one headless restore, then the process's peak working set.
+int memoryChild(const std::wstring& root) {
+    BenchSystem services(root);
+    Headless window;
+    cache::DirList Dir1(services);
+    cache::runRestore(services, window, Dir1);
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof(counters);
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters));
+    std::printf("%lu\n", static_cast<unsigned long>(counters.PeakWorkingSetSize));
+    return 0;
+}
+
+double peakOfChild(const std::wstring& root) {
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(self) + L"\" --memory-child \"" + root + L"\"";
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+    HANDLE read = nullptr, write = nullptr;
+    ::CreatePipe(&read, &write, &sa, 0);
+    ::SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = write;
+    si.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
+                          &pi))
+        return -1;
+    ::CloseHandle(write);
+    std::string out;
+    char buffer[256];
+    DWORD got = 0;
+    while (::ReadFile(read, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+        out.append(buffer, got);
+    ::WaitForSingleObject(pi.hProcess, INFINITE);
+    ::CloseHandle(pi.hProcess);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(read);
+    return std::atof(out.c_str());
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc == 3 && std::wstring(argv[1]) == L"--memory-child") return memoryChild(argv[2]);
+    const bool smoke = argc > 1 && std::wstring(argv[1]) == L"--smoke";
+    const int runs = smoke ? 1 : 5;
+
+    unsigned backupFiles = 0, restoreEntries = 0, treeFolders = 0, fewNames = 0, manyNames = 0,
+             fewLines = 0, manyLines = 0;
+    if (std::FILE* f = _wfopen((dataRoot + L"\\layout.txt").c_str(), L"r")) {
+        std::fscanf(f, "%u %u %u %u %u %u %u", &backupFiles, &restoreEntries, &treeFolders,
+                    &fewNames, &manyNames, &fewLines, &manyLines);
+        std::fclose(f);
+    }
+    if (backupFiles == 0) {
+        std::fprintf(stderr, "no data sets: run make_data.py first\n");
+        return 2;
+    }
+    std::printf("Kestrum benchmarks%s: medians of %d runs\n", smoke ? " (smoke)" : "", runs);
+    int failures = 0;
+    int checks = 0;
+    auto expect = [&](bool ok, const char* what) {
+        ++checks;
+        if (!ok) {
+            std::printf("FAILED: %s\n", what);
+            ++failures;
+        }
+    };
+
+    {
+        const std::wstring root = dataRoot + L"\\backup";
+        BenchSystem services(root);
+        Headless window;
+        cache::FileList File1(services);
+        char name[80];
+        std::snprintf(name, sizeof(name), "backup of %u files", backupFiles);
+        compare(
+            name, runs, [&] { cache::runBackup(services, window, File1); },
+            [&] {
+                bareBackup(root + L"\\WINDOWS\\system32\\dllcache", root + L"\\tools\\bare.kdl");
+            },
+            1.15);
+        expect(window.lastBox == L"finished!", "backup finished");
+        expect(File1.count() == backupFiles, "backup listed every file");
+    }
+
+    {
+        const std::wstring root = dataRoot + L"\\restore";
+        const std::wstring cacheDir = root + L"\\WINDOWS\\system32\\dllcache\\";
+        const std::vector<std::wstring> sources = readLines(root + L"\\sources.txt");
+        BenchSystem services(root);
+        Headless window;
+        cache::DirList Dir1(services);
+        auto bare = [&] {
+            for (const std::wstring& s : sources)
+                ::CopyFileW(s.c_str(), (cacheDir + leafOf(s)).c_str(), FALSE);
+        };
+        char name[80];
+        std::snprintf(name, sizeof(name), "restore of %u entries, headless", restoreEntries);
+        compare(
+            name, runs, [&] { cache::runRestore(services, window, Dir1); }, bare, 1.15);
+        const std::wstring expected =
+            L"DllCache(" + std::to_wstring(sources.size()) + L") Restored Successfully";
+        expect(window.lastBox == expected, "headless restore restored every source");
+
+        BenchWindow frmdll(services);
+        frmdll.create(::GetModuleHandleW(nullptr));
+        frmdll.show(SW_SHOWNOACTIVATE);
+        std::snprintf(name, sizeof(name), "restore of %u entries, window", restoreEntries);
+        compare(
+            name, runs, [&] { frmdll.cmdRestore_Click(); }, bare, 1.30);
+        expect(frmdll.lastBox == expected, "windowed restore restored every source");
+    }
+
+    {
+        // The same tree, four times the names. With an index built once,
+        // each further name costs a few file calls; were the tree walked
+        // per name, each further name would cost a whole walk.
+        double total[2] = {};
+        const unsigned counts[2] = {fewNames, manyNames};
+        for (int i = 0; i < 2; ++i) {
+            BenchSystem services(dataRoot + L"\\lookup" + std::to_wstring(counts[i]));
+            Headless window;
+            cache::DirList Dir1(services);
+            std::vector<double> t;
+            for (int r = 0; r < runs; ++r)
+                t.push_back(seconds([&] { cache::runRestore(services, window, Dir1); }));
+            total[i] = median(t);
+            std::printf("lookup of %5u missing names over %u program-files folders: %8.1f ms\n",
+                        counts[i], treeFolders, total[i] * 1000);
+        }
+        const double perName = (total[1] - total[0]) / (manyNames - fewNames);
+        const double walk = total[0] - fewNames * perName;
+        std::printf("lookup: each further name %.3f ms, the one walk of the tree %.1f ms, "
+                    "ratio %.4f (a walk per name would make it near 1)\n",
+                    perName * 1000, walk * 1000, walk > 0 ? perName / walk : 0.0);
+    }
+
+    {
+        const double few = peakOfChild(dataRoot + L"\\memory" + std::to_wstring(fewLines));
+        const double many = peakOfChild(dataRoot + L"\\memory" + std::to_wstring(manyLines));
+        std::printf("peak working set: %u lines %.1f MB, %u lines %.1f MB, difference %.2f MB "
+                    "(target <= 2 MB)\n",
+                    fewLines, few / 1048576, manyLines, many / 1048576, (many - few) / 1048576);
+        expect(few > 0 && many > 0, "memory children ran");
+    }
+
+    std::printf("%d passed, %d failed\n", checks - failures, failures);
+    return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds the data sets from the Linux side and runs the benchmark program.
+#   bench/run.sh BENCH_EXE            full run, in a temporary 32-bit prefix
+#   bench/run.sh BENCH_EXE --smoke    tiny data, in the current WINEPREFIX
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+exe=$(realpath "$1")
+mode=${2:-}
+if [ "$mode" != "--smoke" ]; then
+  export WINEPREFIX=$(mktemp -d /tmp/kestrum-bench.XXXXXX)
+  export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+fi
+/usr/bin/python3 "$here/make_data.py" "$WINEPREFIX" $mode
+wine "$exe" $mode
