@@ -5,6 +5,7 @@
 #include "cache/backup.h"
 #include "cache/restore.h"
 #include "platform/win32_services.h"
+#include "tests/win/moved_system.h"
 
 #include <windows.h>
 
@@ -22,22 +23,11 @@ namespace {
 const std::wstring dataRoot = L"C:\\kbench";
 
 // The services with the system folders moved under one data set's root.
-class BenchSystem : public platform::Win32Services {
-  public:
-    explicit BenchSystem(std::wstring root) : root_(std::move(root)) {}
-    std::wstring systemDirectory(platform::ErrorCode& error) override {
-        error = 0;
-        return root_ + L"\\WINDOWS\\system32";
-    }
-    std::wstring windowsDirectory(platform::ErrorCode& error) override {
-        error = 0;
-        return root_ + L"\\WINDOWS";
-    }
-    std::wstring modulePath() override { return root_ + L"\\tools\\Kestrum.exe"; }
-
-  private:
-    std::wstring root_;
-};
+testing_win::MovedSystem movedTo(const std::wstring& root) {
+    testing_win::MovedSystem services;
+    services.root = root;
+    return services;
+}
 
 // Answers every question with OK and shows nothing.
 class Headless : public cache::WindowPort {
@@ -135,7 +125,7 @@ std::wstring leafOf(const std::wstring& path) {
 
 // Child mode: one headless restore, then the process's peak working set.
 int memoryChild(const std::wstring& root) {
-    BenchSystem services(root);
+    testing_win::MovedSystem services = movedTo(root);
     Headless window;
     cache::DirList Dir1(services);
     cache::runRestore(services, window, Dir1);
@@ -207,7 +197,7 @@ int wmain(int argc, wchar_t** argv) {
 
     {
         const std::wstring root = dataRoot + L"\\backup";
-        BenchSystem services(root);
+        testing_win::MovedSystem services = movedTo(root);
         Headless window;
         cache::FileList File1(services);
         char name[80];
@@ -226,7 +216,7 @@ int wmain(int argc, wchar_t** argv) {
         const std::wstring root = dataRoot + L"\\restore";
         const std::wstring cacheDir = root + L"\\WINDOWS\\system32\\dllcache\\";
         const std::vector<std::wstring> sources = readLines(root + L"\\sources.txt");
-        BenchSystem services(root);
+        testing_win::MovedSystem services = movedTo(root);
         Headless window;
         cache::DirList Dir1(services);
         auto bare = [&] {
@@ -257,7 +247,8 @@ int wmain(int argc, wchar_t** argv) {
         double total[2] = {};
         const unsigned counts[2] = {fewNames, manyNames};
         for (int i = 0; i < 2; ++i) {
-            BenchSystem services(dataRoot + L"\\lookup" + std::to_wstring(counts[i]));
+            testing_win::MovedSystem services =
+                movedTo(dataRoot + L"\\lookup" + std::to_wstring(counts[i]));
             Headless window;
             cache::DirList Dir1(services);
             std::vector<double> t;
