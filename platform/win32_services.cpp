@@ -54,33 +54,6 @@ bool ansiToWide(const std::string& bytes, std::wstring& out) {
     return true;
 }
 
-// Both directory queries share the buffer-size trap: the call returns the
-// characters written, or the size needed (NUL included) when the buffer is
-// too small. Start with the classic 255 characters and ask again with the
-// reported size, so a long directory is never cut short.
-template <typename Query> std::wstring directoryQuery(Query query, ErrorCode& error) {
-    std::string buffer(255, '\0');
-    for (;;) {
-        const UINT n = query(&buffer[0], static_cast<UINT>(buffer.size()));
-        if (n == 0) {
-            error = ::GetLastError();
-            return std::wstring();
-        }
-        if (n < buffer.size()) {
-            buffer.resize(n);
-            break;
-        }
-        buffer.assign(n, '\0');
-    }
-    std::wstring wide;
-    if (!ansiToWide(buffer, wide)) {
-        error = ERROR_NO_UNICODE_TRANSLATION;
-        return std::wstring();
-    }
-    error = 0;
-    return wide;
-}
-
 // A 32-bit program on 64-bit Windows sees the 32-bit system folder in place
 // of the real one. The commands work on the real system folder and its
 // dllcache, so redirection is off for the span of each of their file calls
@@ -160,12 +133,39 @@ class FileReader : public ByteReader {
 
 } // namespace
 
+// Both directory queries share the buffer-size trap: the call returns the
+// characters written, or the size needed (NUL included) when the buffer is
+// too small. Start with the classic 255 characters and ask again with the
+// reported size, so a long directory is never cut short.
+std::wstring queryDirectory(const DirectoryQuery& query, ErrorCode& error) {
+    std::string buffer(255, '\0');
+    for (;;) {
+        const unsigned n = query(&buffer[0], static_cast<unsigned>(buffer.size()));
+        if (n == 0) {
+            error = ::GetLastError();
+            return std::wstring();
+        }
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            break;
+        }
+        buffer.assign(n, '\0');
+    }
+    std::wstring wide;
+    if (!ansiToWide(buffer, wide)) {
+        error = ERROR_NO_UNICODE_TRANSLATION;
+        return std::wstring();
+    }
+    error = 0;
+    return wide;
+}
+
 std::wstring Win32Services::systemDirectory(ErrorCode& error) {
-    return directoryQuery([](LPSTR b, UINT n) { return ::GetSystemDirectoryA(b, n); }, error);
+    return queryDirectory([](char* b, unsigned n) { return ::GetSystemDirectoryA(b, n); }, error);
 }
 
 std::wstring Win32Services::windowsDirectory(ErrorCode& error) {
-    return directoryQuery([](LPSTR b, UINT n) { return ::GetWindowsDirectoryA(b, n); }, error);
+    return queryDirectory([](char* b, unsigned n) { return ::GetWindowsDirectoryA(b, n); }, error);
 }
 
 std::wstring Win32Services::modulePath() {

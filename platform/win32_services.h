@@ -3,6 +3,8 @@
 
 #include "platform/services.h"
 
+#include <functional>
+
 namespace platform {
 
 class Win32Services : public Services {
@@ -28,6 +30,14 @@ class Win32Services : public Services {
     void shellOpen(const std::string& address) override;
     std::wstring errorText(ErrorCode error) override;
 };
+
+// One of the ANSI directory queries (GetSystemDirectoryA and the like):
+// fills the buffer and returns the characters written, or returns the size
+// needed when the buffer is too small, or 0 on failure.
+using DirectoryQuery = std::function<unsigned(char* buffer, unsigned size)>;
+// Runs it with a 255-character buffer, again with a larger one when asked,
+// and returns the text converted from the ANSI code page.
+std::wstring queryDirectory(const DirectoryQuery& query, ErrorCode& error);
 
 // The system's text for an error code: the one place codes become words.
 std::wstring errorMessage(ErrorCode error);

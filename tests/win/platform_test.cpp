@@ -106,6 +106,30 @@ TEST(Win32Services, DirectoryQueriesReportTheSystemsText) {
     EXPECT_EQ(module.substr(module.size() - 4), L".exe");
 }
 
+TEST(Win32Services, ADirectoryLongerThanTheBufferIsAskedForAgainNotCut) {
+    const std::string longDirectory = "C:\\" + std::string(300, 'w');
+    std::vector<unsigned> sizesAsked;
+    auto query = [&](char* buffer, unsigned size) -> unsigned {
+        sizesAsked.push_back(size);
+        if (size <= longDirectory.size()) return static_cast<unsigned>(longDirectory.size() + 1);
+        std::copy(longDirectory.begin(), longDirectory.end(), buffer);
+        buffer[longDirectory.size()] = 0;
+        return static_cast<unsigned>(longDirectory.size());
+    };
+    platform::ErrorCode error = 1;
+    const std::wstring result = platform::queryDirectory(query, error);
+    EXPECT_EQ(error, 0u);
+    EXPECT_EQ(result, std::wstring(longDirectory.begin(), longDirectory.end()));
+    EXPECT_EQ(sizesAsked, (std::vector<unsigned>{255, 304}));
+
+    auto failing = [](char*, unsigned) -> unsigned {
+        ::SetLastError(ERROR_INVALID_FUNCTION);
+        return 0;
+    };
+    EXPECT_EQ(platform::queryDirectory(failing, error), L"");
+    EXPECT_EQ(error, static_cast<platform::ErrorCode>(ERROR_INVALID_FUNCTION));
+}
+
 TEST(Win32Services, NewFileReplacesAHiddenOneInOneStep) {
     TempDir dir;
     platform::Win32Services services;
