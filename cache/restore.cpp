@@ -76,8 +76,8 @@ std::wstring finalLabelText(const RestoreCounts& counts) {
            std::to_wstring(counts.failed) + L"个文件还原失败.";
 }
 
-std::wstring finalBoxText(const RestoreCounts& counts) {
-    if (counts.failed == 0)
+std::wstring finalBoxText(const RestoreCounts& counts, bool listReadToEnd) {
+    if (counts.failed == 0 && listReadToEnd)
         return L"DllCache(" + std::to_wstring(counts.restored) + L") Restored Successfully";
     return L"DllCache(" + std::to_wstring(counts.restored) + L") Restored, " +
            std::to_wstring(counts.failed) + L" Failed";
@@ -155,13 +155,12 @@ void runRestore(platform::Services& services, WindowPort& window, DirList& Dir1)
                             L"个文件,备份列表读取失败.");
         // Never "Successfully": the list was not read to its end.
         window.messageBox(
-            L"DllCache(" + std::to_wstring(counts.restored) + L") Restored, " +
-                std::to_wstring(counts.failed) + L" Failed\r\n\r\n" +
+            finalBoxText(counts, false) + L"\r\n\r\n" +
                 failureText(L"读取备份列表时出错,还原没有完成", listPath, services, readError),
             std::wstring(), Buttons::Ok, Icon::Exclamation);
     } else {
         window.setCountText(finalLabelText(counts));
-        window.messageBox(finalBoxText(counts), std::wstring(), Buttons::Ok,
+        window.messageBox(finalBoxText(counts, true), std::wstring(), Buttons::Ok,
                           counts.failed == 0 ? Icon::Information : Icon::Exclamation);
     }
     window.setRestoreEnabled(true);

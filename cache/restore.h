@@ -26,7 +26,8 @@ struct RestoreCounts {
 std::wstring progressText(std::uint64_t restored);
 // The label's and the box's last words on a run.
 std::wstring finalLabelText(const RestoreCounts& counts);
-std::wstring finalBoxText(const RestoreCounts& counts);
+// A list not read to its end is never reported as a success.
+std::wstring finalBoxText(const RestoreCounts& counts, bool listReadToEnd);
 
 // Runs the whole command, from the check for a list to the final message.
 // `Dir1` is the window's directory enumerator, used for the program-files
