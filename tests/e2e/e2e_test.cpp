@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <sstream>
 
 namespace {
@@ -45,21 +46,41 @@ std::wstring textOf(HWND hwnd) {
     return buffer;
 }
 
-void clickAt(POINT p) {
+INPUT mouseInput(POINT p, DWORD flags) {
     const int w = ::GetSystemMetrics(SM_CXSCREEN);
     const int h = ::GetSystemMetrics(SM_CYSCREEN);
-    INPUT in[3] = {};
-    for (INPUT& i : in) {
-        i.type = INPUT_MOUSE;
-        i.mi.dx = (p.x * 65535 + w / 2) / (w - 1);
-        i.mi.dy = (p.y * 65535 + h / 2) / (h - 1);
+    INPUT i = {};
+    i.type = INPUT_MOUSE;
+    i.mi.dx = (p.x * 65535 + w / 2) / (w - 1);
+    i.mi.dy = (p.y * 65535 + h / 2) / (h - 1);
+    i.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE;
+    return i;
+}
+
+// Moves the pointer and waits until it has stayed there a moment. Wine
+// warps the X pointer for injected moves, and motion still queued from the
+// old place can pull it back; a press sent then lands somewhere else.
+bool moveMouse(POINT p) {
+    int settled = 0;
+    for (int poll = 0; poll < 80; ++poll) {
+        if (poll % 10 == 0 && settled == 0) {
+            INPUT move = mouseInput(p, MOUSEEVENTF_MOVE);
+            ::SendInput(1, &move, sizeof(INPUT));
+        }
+        ::Sleep(50);
+        POINT now = {};
+        const bool there = ::GetCursorPos(&now) && std::abs(now.x - p.x) <= 1 &&
+                           std::abs(now.y - p.y) <= 1; // absolute units round
+        settled = there ? settled + 1 : 0;
+        if (settled == 3) return true;
     }
-    in[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    in[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
-    in[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
-    ::SendInput(1, &in[0], sizeof(INPUT));
-    ::Sleep(100);
-    ::SendInput(2, &in[1], sizeof(INPUT));
+    return false;
+}
+
+void clickAt(POINT p) {
+    EXPECT_TRUE(moveMouse(p)) << "the pointer did not reach " << p.x << "," << p.y;
+    INPUT press[2] = {mouseInput(p, MOUSEEVENTF_LEFTDOWN), mouseInput(p, MOUSEEVENTF_LEFTUP)};
+    ::SendInput(2, press, sizeof(INPUT));
 }
 
 void clickButton(HWND button) {
@@ -95,17 +116,6 @@ void pressCombo(std::initializer_list<WORD> modifiers, WORD vk) {
     for (auto m = std::rbegin(modifiers); m != std::rend(modifiers); ++m)
         add(*m, KEYEVENTF_KEYUP);
     ::SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
-}
-
-void moveMouse(POINT p) {
-    const int w = ::GetSystemMetrics(SM_CXSCREEN);
-    const int h = ::GetSystemMetrics(SM_CYSCREEN);
-    INPUT i = {};
-    i.type = INPUT_MOUSE;
-    i.mi.dx = (p.x * 65535 + w / 2) / (w - 1);
-    i.mi.dy = (p.y * 65535 + h / 2) / (h - 1);
-    i.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    ::SendInput(1, &i, sizeof(INPUT));
 }
 
 // How many pixels on screen inside `control` are close to `rgb`.
@@ -146,10 +156,24 @@ struct Box {
 };
 
 // A message box of the program's with this title.
-Box waitForBox(const wchar_t* title) {
+Box waitForBox(const wchar_t* title, int milliseconds = 20000) {
     Box box;
-    box.hwnd = waitFor([&] { return ::FindWindowW(L"#32770", title); });
+    box.hwnd = waitFor([&] { return ::FindWindowW(L"#32770", title); }, milliseconds);
     if (box.hwnd != nullptr) box.text = textOf(::GetDlgItem(box.hwnd, 0xFFFF));
+    return box;
+}
+
+// Clicks a button of the main window as a user would, and again if nothing
+// answers: on a loaded machine an injected click can still go astray. A
+// click on a window whose modal box is already up is ignored, so a retry
+// cannot act twice.
+Box clickForBox(HWND button, const wchar_t* title) {
+    Box box;
+    for (int attempt = 0; attempt < 3 && box.hwnd == nullptr; ++attempt) {
+        if (attempt > 0) std::cerr << "click " << attempt << " was not answered; clicking again\n";
+        clickButton(button);
+        box = waitForBox(title, 8000);
+    }
     return box;
 }
 
@@ -192,6 +216,12 @@ class EndToEnd : public ::testing::Test {
         cacheDir = std::wstring(system) + L"\\dllcache";
         systemDir = system;
         ::CreateDirectoryW(cacheDir.c_str(), nullptr);
+        // The pointer waits in a corner, off the window that is about to open.
+        if (!moveMouse({2, 2})) {
+            POINT now = {};
+            ::GetCursorPos(&now);
+            std::cerr << "pointer stays at " << now.x << "," << now.y << "\n";
+        }
 
         const std::wstring exe = kestrumExe();
         ASSERT_FALSE(exe.empty()) << "KESTRUM_EXE is not set";
@@ -230,7 +260,20 @@ class EndToEnd : public ::testing::Test {
                                      nullptr, programDir.path().c_str(), &si, &process));
         main = waitFor([] { return ::FindWindowW(L"KestrumFrmdll", caption); });
         ASSERT_NE(main, nullptr) << "the window did not open";
+        // The window is found as soon as it exists, before it is centred and
+        // shown; it is ready once "还原" has the focus.
         ::WaitForInputIdle(process.hProcess, 10000);
+        HWND restore = button(L"还原");
+        const HWND focused = waitFor([&] {
+            GUITHREADINFO gui = {};
+            gui.cbSize = sizeof(gui);
+            const DWORD thread = ::GetWindowThreadProcessId(main, nullptr);
+            return ::IsWindowVisible(main) && ::GetGUIThreadInfo(thread, &gui) &&
+                           gui.hwndFocus == restore
+                       ? restore
+                       : nullptr;
+        });
+        ASSERT_NE(focused, nullptr) << "the window did not come up with the focus on 还原";
     }
 
     HWND button(const wchar_t* text) { return ::FindWindowExW(main, nullptr, L"Button", text); }
@@ -243,8 +286,7 @@ TEST_F(EndToEnd, BackupWritesTheListAndSaysFinished) {
     seed(L"E2E-NOEXT");
     start();
 
-    clickButton(button(L"备份"));
-    const Box confirm = waitForBox(L"选择");
+    const Box confirm = clickForBox(button(L"备份"), L"选择");
     ASSERT_NE(confirm.hwnd, nullptr) << "no confirmation box";
     EXPECT_EQ(confirm.text, L"您确定要重新备份一次吗?");
     answerWithEnter(confirm.hwnd);
@@ -268,8 +310,7 @@ TEST_F(EndToEnd, CancelledBackupLeavesTheOldList) {
     testing_win::writeFile(programDir / L"filelist.kdl", "old.dll\r\n");
     start();
 
-    clickButton(button(L"备份"));
-    const Box confirm = waitForBox(L"选择");
+    const Box confirm = clickForBox(button(L"备份"), L"选择");
     ASSERT_NE(confirm.hwnd, nullptr);
     ::SetForegroundWindow(confirm.hwnd);
     ::Sleep(100);
@@ -288,8 +329,7 @@ TEST_F(EndToEnd, BackupThenRestoreRefillsADeletedCacheFolder) {
     }
     start();
 
-    clickButton(button(L"备份"));
-    Box box = waitForBox(L"选择");
+    Box box = clickForBox(button(L"备份"), L"选择");
     ASSERT_NE(box.hwnd, nullptr);
     answerWithEnter(box.hwnd);
     box = waitForBox(L"backup");
@@ -302,8 +342,7 @@ TEST_F(EndToEnd, BackupThenRestoreRefillsADeletedCacheFolder) {
         ::DeleteFileW((cacheDir + L"\\" + name).c_str());
     ASSERT_TRUE(::RemoveDirectoryW(cacheDir.c_str()));
 
-    clickButton(button(L"还原"));
-    box = waitForBox(L"Kestrum");
+    box = clickForBox(button(L"还原"), L"Kestrum");
     ASSERT_NE(box.hwnd, nullptr) << "no confirmation box";
     EXPECT_EQ(box.text, L"Are you sure?");
     answerWithEnter(box.hwnd);
@@ -330,8 +369,7 @@ TEST_F(EndToEnd, LongRestoreStaysResponsiveAndIgnoresInput) {
     seeded.push_back(cacheDir + L"\\e2e-many.dll");
     start();
 
-    clickButton(button(L"还原"));
-    Box box = waitForBox(L"Kestrum");
+    Box box = clickForBox(button(L"还原"), L"Kestrum");
     ASSERT_NE(box.hwnd, nullptr);
     answerWithEnter(box.hwnd);
 
@@ -398,8 +436,7 @@ TEST_F(EndToEnd, CaptionKeyAndLabelColourFromRealInput) {
 
 TEST_F(EndToEnd, RestoreWithoutABackupSaysSo) {
     start();
-    clickButton(button(L"还原"));
-    const Box box = waitForBox(L"注意");
+    const Box box = clickForBox(button(L"还原"), L"注意");
     ASSERT_NE(box.hwnd, nullptr);
     EXPECT_EQ(box.text, L"对不起,您还没有做过备份!");
     answerWithEnter(box.hwnd);
