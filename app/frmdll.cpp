@@ -3,9 +3,9 @@
 #include "cache/backup.h"
 #include "cache/program_files.h"
 #include "cache/restore.h"
+#include "platform/win32_services.h"
 #include "resources/resource.h"
 
-#include <commctrl.h>
 #include <windowsx.h>
 
 namespace app {
@@ -59,8 +59,8 @@ ControlClass classOf(Control id) {
 // else the screen's.
 int dpiFor(HWND hwnd) {
     using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    static const auto getDpiForWindow =
+        platform::systemFunction<GetDpiForWindowFn>(L"user32.dll", "GetDpiForWindow");
     if (getDpiForWindow != nullptr && hwnd != nullptr) {
         const UINT dpi = getDpiForWindow(hwnd);
         if (dpi != 0) return static_cast<int>(dpi);
@@ -230,10 +230,8 @@ void Frmdll::createControls() {
                                        instance_, nullptr);
         controls_[static_cast<int>(c.id)] = child;
     }
-    ::SetWindowSubclass(control(Control::lbladv), &Frmdll::controlProc, 0,
-                        reinterpret_cast<DWORD_PTR>(this));
-    ::SetWindowSubclass(control(Control::Frame1), &Frmdll::controlProc, 0,
-                        reinterpret_cast<DWORD_PTR>(this));
+    subclass(control(Control::lbladv), advProc_);
+    subclass(control(Control::Frame1), frameProc_);
     logo_.reset(::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_LOGO), IMAGE_BITMAP, 0, 0, 0));
     ::SendMessageW(control(Control::Image1), STM_SETIMAGE, IMAGE_BITMAP,
                    reinterpret_cast<LPARAM>(logo_.get()));
@@ -302,10 +300,19 @@ bool Frmdll::onSetCursor(HWND under, int hitTest) {
     return true;
 }
 
-LRESULT CALLBACK Frmdll::controlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                     UINT_PTR, DWORD_PTR data) {
-    auto* self = reinterpret_cast<Frmdll*>(data);
-    if (hwnd == self->control(Control::lbladv)) {
+// Through the window procedure itself: Windows 2000's common controls
+// export the subclassing helpers by ordinal only.
+void Frmdll::subclass(HWND child, WNDPROC& original) {
+    ::SetWindowLongPtrW(child, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    original = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(
+        child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Frmdll::controlProc)));
+}
+
+LRESULT CALLBACK Frmdll::controlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<Frmdll*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    const bool isLabel = hwnd == self->control(Control::lbladv);
+    const WNDPROC original = isLabel ? self->advProc_ : self->frameProc_;
+    if (isLabel) {
         switch (message) {
         case WM_MOUSEMOVE:
             self->lbladv_MouseMove();
@@ -331,8 +338,9 @@ LRESULT CALLBACK Frmdll::controlProc(HWND hwnd, UINT message, WPARAM wParam, LPA
         const POINT p = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
         return ::PtInRect(&label, p) ? HTTRANSPARENT : HTCLIENT;
     }
-    if (message == WM_NCDESTROY) ::RemoveWindowSubclass(hwnd, &Frmdll::controlProc, 0);
-    return ::DefSubclassProc(hwnd, message, wParam, lParam);
+    if (message == WM_NCDESTROY)
+        ::SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+    return ::CallWindowProcW(original, hwnd, message, wParam, lParam);
 }
 
 void Frmdll::onDestroy() {
@@ -369,7 +377,9 @@ void Frmdll::Form_MouseMove() {
 }
 
 void Frmdll::lbladv_MouseDown() {
-    services_.shellOpen(makerWebAddress);
+    // Shown normally: a browser that is not running yet would otherwise
+    // start hidden, and the click would seem to do nothing.
+    services_.shellOpen(makerWebAddress, SW_SHOWNORMAL);
 }
 
 void Frmdll::lbladv_MouseMove() {
@@ -393,11 +403,55 @@ void Frmdll::cmdExit_Click() {
     if (hwnd_ != nullptr) ::DestroyWindow(hwnd_);
 }
 
+namespace {
+
+std::wstring windowText(HWND hwnd) {
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(hwnd)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(::GetWindowTextW(hwnd, &text[0], static_cast<int>(text.size()))));
+    return text;
+}
+
+// Ctrl+C (or Ctrl+Insert) copies a message box's title, text and buttons,
+// in the form Windows itself uses, so the names of failed files can be
+// pasted elsewhere. Done here as well because not every system's message
+// box does it (Wine's does not).
+LRESULT CALLBACK copyBoxText(int code, WPARAM wParam, LPARAM lParam) {
+    const MSG* msg = reinterpret_cast<const MSG*>(lParam);
+    if (code != MSGF_DIALOGBOX || msg->message != WM_KEYDOWN ||
+        (msg->wParam != 'C' && msg->wParam != VK_INSERT) || ::GetKeyState(VK_CONTROL) >= 0)
+        return ::CallNextHookEx(nullptr, code, wParam, lParam);
+    const HWND box = ::GetAncestor(msg->hwnd, GA_ROOT);
+    const std::wstring line = L"---------------------------\r\n";
+    std::wstring copy = line + windowText(box) + L"\r\n" + line +
+                        windowText(::GetDlgItem(box, 0xFFFF)) + L"\r\n" + line;
+    for (HWND b = ::FindWindowExW(box, nullptr, L"Button", nullptr); b != nullptr;
+         b = ::FindWindowExW(box, b, L"Button", nullptr))
+        copy += windowText(b) + L"   ";
+    copy += L"\r\n" + line;
+    const std::size_t bytes = (copy.size() + 1) * sizeof(wchar_t);
+    if (::OpenClipboard(box)) {
+        ::EmptyClipboard();
+        if (HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes)) {
+            std::copy(copy.c_str(), copy.c_str() + copy.size() + 1,
+                      static_cast<wchar_t*>(::GlobalLock(memory)));
+            ::GlobalUnlock(memory);
+            if (::SetClipboardData(CF_UNICODETEXT, memory) == nullptr) ::GlobalFree(memory);
+        }
+        ::CloseClipboard();
+    }
+    return TRUE;
+}
+
+} // namespace
+
 cache::Answer Frmdll::messageBox(const std::wstring& text, const std::wstring& title,
                                  cache::Buttons buttons, cache::Icon icon) {
     const UINT type = (buttons == cache::Buttons::OkCancel ? MB_OKCANCEL : MB_OK) | iconFlag(icon);
+    const HHOOK copier =
+        ::SetWindowsHookExW(WH_MSGFILTER, &copyBoxText, nullptr, ::GetCurrentThreadId());
     const int chosen =
         ::MessageBoxW(hwnd_, text.c_str(), title.empty() ? programName : title.c_str(), type);
+    if (copier != nullptr) ::UnhookWindowsHookEx(copier);
     return chosen == IDOK ? cache::Answer::Ok : cache::Answer::Cancel;
 }
 
@@ -417,13 +471,23 @@ void Frmdll::setCountText(const std::wstring& text) {
     ::SetWindowTextW(control(Control::lblcount), text.c_str());
 }
 
-void Frmdll::showProgress(const std::wstring& text) {
-    // Painting every line would cost more than the copies; a few tens of
-    // milliseconds between repaints still reads as continuous progress.
+// Painting every line would cost more than the copies; a few tens of
+// milliseconds between repaints still reads as continuous progress, and the
+// system sees a window that answers.
+bool Frmdll::dueForRepaint() {
     constexpr DWORD repaintInterval = 40;
     const DWORD now = ::GetTickCount();
-    if (now - lastProgressPaint_ < repaintInterval) return;
+    if (now - lastProgressPaint_ < repaintInterval) return false;
     lastProgressPaint_ = now;
+    return true;
+}
+
+void Frmdll::keepAlive() {
+    if (dueForRepaint()) keepAliveWithoutInput();
+}
+
+void Frmdll::showProgress(const std::wstring& text) {
+    if (!dueForRepaint()) return;
     setCountText(text);
     keepAliveWithoutInput();
 }

@@ -71,6 +71,7 @@ class Frmdll : public cache::WindowPort {
     void setRestoreEnabled(bool enabled) override;
     void setCountEnabled(bool enabled) override;
     void setCountText(const std::wstring& text) override;
+    void keepAlive() override;
     void showProgress(const std::wstring& text) override;
     void setBusyCursor(bool busy) override;
 
@@ -88,14 +89,15 @@ class Frmdll : public cache::WindowPort {
     bool onSetCursor(HWND under, int hitTest);
     // lbladv and Frame1 answer the mouse themselves: the label for its own
     // events, the frame so that its margin is not bare window surface.
-    static LRESULT CALLBACK controlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                        UINT_PTR id, DWORD_PTR self);
+    static LRESULT CALLBACK controlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void subclass(HWND child, WNDPROC& original);
     void setAdvColor(COLORREF color);
     void onDestroy();
     // While a command runs: drops the input that reached the window (the
     // command acts on none of it, now or later) and repaints, so the
     // window never looks hung.
     void keepAliveWithoutInput();
+    bool dueForRepaint();
 
     void createControls();
     void layoutControls();
@@ -111,6 +113,8 @@ class Frmdll : public cache::WindowPort {
     platform::IconHandle bigIcon_;
     platform::IconHandle smallIcon_;
     HCURSOR linkCursor_ = nullptr; // shared resource cursor, not destroyed
+    WNDPROC advProc_ = nullptr;    // the controls' own procedures, subclassed
+    WNDPROC frameProc_ = nullptr;
     bool busy_ = false;
     DWORD lastProgressPaint_ = 0;
     std::optional<COLORREF> advColor_; // unset: the highlight system colour

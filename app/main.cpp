@@ -8,13 +8,20 @@
 
 namespace {
 
-// Only the system folder is searched for DLLs, so nothing planted beside
-// the executable is loaded. Looked up at run time: older systems lack it.
+// Nothing planted beside the executable or in the current folder is loaded
+// as a system DLL. Windows 8 (and 7 with KB2533623) can limit the search to
+// the system folder; XP SP1 and later can at least drop the current folder;
+// Windows 2000 has neither and keeps its own search order.
 void restrictDllSearch() {
+    constexpr DWORD searchSystem32 = 0x800; // LOAD_LIBRARY_SEARCH_SYSTEM32
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    const auto set = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
-    if (set != nullptr) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    using SetDllDirectoryFn = BOOL(WINAPI*)(LPCWSTR);
+    const auto setDefault = platform::systemFunction<SetDefaultDllDirectoriesFn>(
+        L"kernel32.dll", "SetDefaultDllDirectories");
+    if (setDefault != nullptr && setDefault(searchSystem32)) return;
+    const auto setDirectory =
+        platform::systemFunction<SetDllDirectoryFn>(L"kernel32.dll", "SetDllDirectoryW");
+    if (setDirectory != nullptr) setDirectory(L"");
 }
 
 } // namespace

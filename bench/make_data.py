@@ -20,6 +20,7 @@ RESTORE_ENTRIES = 100 if smoke else 5000
 TREE = (4, 3, 2) if smoke else (20, 10, 10)  # 2,000 folders three levels deep
 LOOKUP_NAMES = (20, 80) if smoke else (500, 2000)
 MEMORY_LINES = (100, 10000) if smoke else (1000, 1000000)
+FAILURES = 1000 if smoke else 100000
 
 shutil.rmtree(root, ignore_errors=True)
 for p in ("kbench-restore", "kbench-tree"):
@@ -92,8 +93,17 @@ for count in MEMORY_LINES:
     with open(os.path.join(r, "tools", "filelist.kdl"), "wb") as f:
         f.write(b"skip\\me.dll\r\n" * count)
 
+# Memory: every copy failing (a file stands where the cache folder should
+# be), so the report of failed files is at its largest.
+r = system_root("memoryfail")
+cache = os.path.join(r, "WINDOWS", "system32", "dllcache")
+os.rmdir(cache)
+open(cache, "wb").close()
+open(os.path.join(r, "WINDOWS", "system32", "kestrum-failing-source.dll"), "wb").write(b"x")
+write_list(r, ["kestrum-failing-source.dll"] * FAILURES)
+
 with open(os.path.join(root, "layout.txt"), "w") as f:
-    f.write("%d %d %d %d %d %d %d\n" % (BACKUP_FILES, RESTORE_ENTRIES, a * b * d + a * b + a,
-                                        LOOKUP_NAMES[0], LOOKUP_NAMES[1], MEMORY_LINES[0],
-                                        MEMORY_LINES[1]))
+    f.write("%d %d %d %d %d %d %d %d\n" % (BACKUP_FILES, RESTORE_ENTRIES, a * b * d + a * b + a,
+                                           LOOKUP_NAMES[0], LOOKUP_NAMES[1], MEMORY_LINES[0],
+                                           MEMORY_LINES[1], FAILURES))
 print("data sets in", root)

@@ -46,13 +46,14 @@ void backUp(platform::Services& services, WindowPort& window, FileList& File1) {
         return;
     }
 
-    if (list.leftOut == 0) {
+    if (list.leftOut.total() == 0) {
         window.messageBox(backup_text::finished, backup_text::title, Buttons::Ok,
                           Icon::Information);
     } else {
         window.messageBox(std::wstring(backup_text::finished) + L"\r\n\r\n有" +
-                              std::to_wstring(list.leftOut) +
-                              L"个文件名无法用系统代码页保存,未写入列表。",
+                              std::to_wstring(list.leftOut.total()) +
+                              L"个文件名无法用系统代码页保存,未写入列表。\r\n" +
+                              list.leftOut.text(services),
                           backup_text::title, Buttons::Ok, Icon::Exclamation);
     }
 }
@@ -64,7 +65,11 @@ void runBackup(platform::Services& services, WindowPort& window, FileList& File1
                           Icon::Information) != Answer::Ok)
         return;
     window.setBackupEnabled(false);
-    backUp(services, window, File1);
+    {
+        // A cache folder of many thousand files takes a while to list.
+        const platform::HeartbeatWhile alive(services, [&window] { window.keepAlive(); });
+        backUp(services, window, File1);
+    }
     window.setBackupEnabled(true);
 }
 

@@ -30,15 +30,15 @@ bool isDeviceName(const std::wstring& name) {
 } // namespace
 
 bool isBareFileName(const std::wstring& name) {
-    if (name.empty()) return false;
-    bool onlyDotsAndSpaces = true;
+    // The system drops trailing dots and spaces when it opens a path, so
+    // "kernel32.dll." would reach another file than the one named.
+    if (name.empty() || name.back() == L'.' || name.back() == L' ') return false;
     for (const wchar_t c : name) {
         if (c < 32 || c == L'\\' || c == L'/' || c == L':' || c == L'*' || c == L'?' || c == L'"' ||
             c == L'<' || c == L'>' || c == L'|')
             return false;
-        if (c != L'.' && c != L' ') onlyDotsAndSpaces = false;
     }
-    return !onlyDotsAndSpaces && !isDeviceName(name);
+    return !isDeviceName(name);
 }
 
 } // namespace cache

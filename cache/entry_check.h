@@ -7,7 +7,7 @@
 namespace cache {
 
 // True for a bare file name: not empty, no folder part or drive
-// (\ / :), not made only of dots and spaces (".", ".." and the like), no
+// (\ / :), not ending in a dot or a space (".", ".." and the like), no
 // character that file names cannot hold, and not a reserved device name
 // (CON, PRN, AUX, NUL, COM0-9, LPT0-9), with or without an extension.
 bool isBareFileName(const std::wstring& name);

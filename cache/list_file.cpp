@@ -1,5 +1,6 @@
 #include "cache/list_file.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace cache {
@@ -9,13 +10,29 @@ EncodedList encodeList(const std::vector<std::wstring>& names, platform::Service
     std::string ansi;
     for (const std::wstring& name : names) {
         if (!services.toAnsi(name, ansi)) {
-            ++list.leftOut;
+            list.leftOut.add(0, name);
             continue;
         }
         list.bytes += ansi;
         list.bytes += "\r\n";
     }
     return list;
+}
+
+ListText checkListText(platform::ByteReader& source, platform::ErrorCode& error) {
+    std::vector<char> buffer(64 * 1024);
+    std::string start; // the first two bytes
+    for (;;) {
+        std::size_t got = 0;
+        if ((error = source.read(buffer.data(), buffer.size(), got)) != 0) return ListText::Failed;
+        if (got == 0) return ListText::Text;
+        if (std::memchr(buffer.data(), 0, got) != nullptr) return ListText::NotText;
+        if (start.size() < 2) {
+            start.append(buffer.data(), std::min<std::size_t>(got, 2 - start.size()));
+            // Both byte orders of UTF-16: Notepad's "Unicode" and "Unicode big endian".
+            if (start == "\xFF\xFE" || start == "\xFE\xFF") return ListText::NotText;
+        }
+    }
 }
 
 ListReader::ListReader(platform::ByteReader& source, platform::Services& services)
@@ -73,6 +90,8 @@ ListReader::Item ListReader::next(std::wstring& name) {
             break;
         }
     }
+    if (firstLine_ && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+    firstLine_ = false;
     if (tooLong) return Item::Unusable;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty()) {

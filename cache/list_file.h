@@ -3,6 +3,7 @@
 // the file or at the first empty line.
 #pragma once
 
+#include "cache/messages.h"
 #include "platform/services.h"
 
 #include <cstddef>
@@ -13,12 +14,17 @@ namespace cache {
 
 struct EncodedList {
     std::string bytes;
-    std::size_t leftOut = 0; // names the code page cannot hold, not written
+    FileReport leftOut; // names the code page cannot hold, not written
 };
 
 // A name that would come back as a different name is left out rather
 // than written corrupted.
 EncodedList encodeList(const std::vector<std::wstring>& names, platform::Services& services);
+
+// Whether a list file can be text in an ANSI code page: it does not start
+// with a UTF-16 byte-order mark and holds no NUL byte. Reads the whole file.
+enum class ListText { Text, NotText, Failed };
+ListText checkListText(platform::ByteReader& source, platform::ErrorCode& error);
 
 // Streams the lines of a list file: memory stays bounded whatever the
 // file's size. Lines may end in CR LF or a bare LF.
@@ -49,6 +55,7 @@ class ListReader {
     std::size_t len_ = 0;
     bool eof_ = false;
     bool done_ = false;
+    bool firstLine_ = true;
     platform::ErrorCode error_ = 0;
 };
 

@@ -3,12 +3,44 @@
 
 #include "platform/services.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace cache {
 
-// "<what>:\r\n<path>\r\n\r\n<system's reason>" for a failed step.
+// "<what>:\r\n<path>\r\n\r\n<system's reason> (错误代码 N)" for a failed step.
 std::wstring failureText(const std::wstring& what, const std::wstring& path,
                          platform::Services& services, platform::ErrorCode error);
+
+// Which files a command could not handle, for its result box: grouped by
+// the reason (0: one group without a reason line), each group with its
+// count, and the first `shown` names in the order they came. Keeps only
+// those names and one counter per reason, however many are added.
+class FileReport {
+  public:
+    static constexpr std::size_t shown = 10;
+    // Widest line, in columns (a Chinese character takes two): well inside
+    // a message box on an 800 x 600 screen.
+    static constexpr std::size_t lineColumns = 64;
+
+    void add(platform::ErrorCode reason, const std::wstring& name);
+    std::uint64_t total() const { return total_; }
+
+    // "<reason> (<count>): a.dll, b.dll, …" a group, wrapped, then
+    // "……及另外N个文件" for the names not shown.
+    std::wstring text(platform::Services& services) const;
+
+  private:
+    struct Group {
+        platform::ErrorCode reason;
+        std::uint64_t count;
+        std::vector<std::wstring> names;
+    };
+    std::vector<Group> groups_; // in the order of their first file
+    std::uint64_t total_ = 0;
+    std::size_t named_ = 0;
+};
 
 } // namespace cache

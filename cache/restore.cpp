@@ -23,24 +23,33 @@ bool isFile(const platform::Attributes& a) {
 // system calls for every line of the list.
 class SystemFolders {
   public:
-    SystemFolders(platform::Services& services, const Folders& folders) : services_(services) {
+    // Lists the folders. A folder that does not exist holds nothing; one
+    // that exists but cannot be read is an error, given with its path.
+    platform::ErrorCode load(platform::Services& services, const Folders& folders,
+                             std::wstring& failedFolder) {
+        services_ = &services;
         const std::wstring* order[] = {&folders.system, &folders.windows, &folders.system16,
                                        &folders.drivers};
         for (std::size_t i = 0; i < folderCount; ++i) {
             folders_[i] = *order[i];
             std::vector<platform::FolderEntry> files;
-            // A folder that is missing or unreadable holds nothing.
-            services.listFolder(folders_[i], false, files);
+            const platform::ErrorCode error = services.listFolder(folders_[i], false, files);
+            if (error != 0 && error != platform::errorPathNotFound &&
+                error != platform::errorFileNotFound && error != platform::errorNotAFolder) {
+                failedFolder = folders_[i];
+                return error;
+            }
             files_[i].reserve(files.size());
             for (const platform::FolderEntry& f : files)
                 files_[i].insert(services.caseKey(f.name));
         }
+        return 0;
     }
 
     // The first folder, in the fixed order, holding a file (of any
     // attributes) of that name, joined with the name as listed; or empty.
     std::wstring find(const std::wstring& name) const {
-        const std::wstring key = services_.caseKey(name);
+        const std::wstring key = services_->caseKey(name);
         for (std::size_t i = 0; i < folderCount; ++i)
             if (files_[i].count(key) != 0) return folders_[i] + name;
         return std::wstring();
@@ -48,7 +57,7 @@ class SystemFolders {
 
   private:
     static constexpr std::size_t folderCount = 4;
-    platform::Services& services_;
+    platform::Services* services_ = nullptr;
     std::wstring folders_[folderCount];
     std::unordered_set<std::wstring> files_[folderCount];
 };
@@ -83,34 +92,52 @@ std::wstring finalBoxText(const RestoreCounts& counts, bool listReadToEnd) {
            std::to_wstring(counts.failed) + L" Failed";
 }
 
-void runRestore(platform::Services& services, WindowPort& window, DirList& Dir1) {
-    const std::wstring listPath = listFilePath(services);
-    if (!isFile(services.attributes(listPath))) {
-        window.messageBox(restore_text::noBackup, restore_text::noBackupTitle, Buttons::Ok,
-                          Icon::Exclamation);
-        return;
-    }
-    if (window.messageBox(restore_text::confirm, std::wstring(), Buttons::OkCancel,
-                          Icon::Question) != Answer::Ok)
-        return;
+namespace {
 
-    window.setRestoreEnabled(false);
+void failed(WindowPort& window, const std::wstring& text) {
+    window.messageBox(text, std::wstring(), Buttons::Ok, Icon::Exclamation);
+}
 
-    // Open the list before anything changes, so a list that cannot be read
-    // ends the run with the window and the disk as they were.
-    std::unique_ptr<platform::ByteReader> source;
+// Opens the list and makes sure it is text in the system's code page, so a
+// list that cannot be used ends the run before anything is changed.
+bool openList(platform::Services& services, WindowPort& window, const std::wstring& listPath,
+              std::unique_ptr<platform::ByteReader>& source) {
     platform::ErrorCode error = services.openRead(listPath, source);
-    Folders folders;
+    ListText text = ListText::Failed;
+    if (error == 0) text = checkListText(*source, error);
+    if (text == ListText::NotText) {
+        failed(window, L"备份列表不是以系统代码页保存的文本列表,没有还原任何文件:\r\n" + listPath);
+        return false;
+    }
+    // Read again from the start.
+    if (error == 0) error = services.openRead(listPath, source);
     if (error != 0) {
-        window.messageBox(failureText(L"无法打开备份列表", listPath, services, error),
-                          std::wstring(), Buttons::Ok, Icon::Exclamation);
-        window.setRestoreEnabled(true);
+        failed(window, failureText(L"无法读取备份列表", listPath, services, error));
+        return false;
+    }
+    return true;
+}
+
+// The command proper, between disabling and re-enabling the button.
+void restore(platform::Services& services, WindowPort& window, DirList& Dir1,
+             const std::wstring& listPath) {
+    std::unique_ptr<platform::ByteReader> source;
+    if (!openList(services, window, listPath, source)) return;
+    Folders folders;
+    if (const platform::ErrorCode error = resolveFolders(services, folders)) {
+        failed(window, failureText(L"无法取得系统文件夹", std::wstring(), services, error));
         return;
     }
-    if ((error = resolveFolders(services, folders)) != 0) {
-        window.messageBox(failureText(L"无法取得系统文件夹", std::wstring(), services, error),
-                          std::wstring(), Buttons::Ok, Icon::Exclamation);
-        window.setRestoreEnabled(true);
+
+    window.setCountEnabled(true);
+    window.setBusyCursor(true);
+
+    SystemFolders systemFolders;
+    std::wstring unreadable;
+    if (const platform::ErrorCode error = systemFolders.load(services, folders, unreadable)) {
+        window.setBusyCursor(false);
+        failed(window, failureText(L"无法读取系统文件夹,没有还原任何文件", unreadable, services,
+                                   error));
         return;
     }
 
@@ -118,13 +145,10 @@ void runRestore(platform::Services& services, WindowPort& window, DirList& Dir1)
     // and the copies into it then fail and are reported.
     if (!services.attributes(folders.cache).exists) services.createFolder(folders.cache);
 
-    window.setCountEnabled(true);
-    window.setBusyCursor(true);
-
     ListReader reader(*source, services);
-    const SystemFolders systemFolders(services, folders);
     ProgramFilesSearch programFiles(services, Dir1);
     RestoreCounts counts;
+    FileReport failures;
     std::wstring name;
     platform::ErrorCode readError = 0;
     for (;;) {
@@ -139,10 +163,13 @@ void runRestore(platform::Services& services, WindowPort& window, DirList& Dir1)
         if (item == ListReader::Item::Name && isBareFileName(name)) {
             const std::wstring from = findSource(systemFolders, folders, Dir1, programFiles, name);
             if (!from.empty()) {
-                if (services.copyFile(from, cacheEntry(folders, name)) == 0)
-                    ++counts.restored;
-                else
+                if (const platform::ErrorCode error =
+                        services.copyFile(from, cacheEntry(folders, name))) {
                     ++counts.failed;
+                    failures.add(error, name);
+                } else {
+                    ++counts.restored;
+                }
             }
         }
         window.showProgress(progressText(counts.restored));
@@ -150,18 +177,40 @@ void runRestore(platform::Services& services, WindowPort& window, DirList& Dir1)
     source.reset();
 
     window.setBusyCursor(false);
+    std::wstring failureLines;
+    if (counts.failed != 0) failureLines = L"\r\n\r\n" + failures.text(services);
     if (readError != 0) {
         window.setCountText(L"已还原" + std::to_wstring(counts.restored) +
                             L"个文件,备份列表读取失败.");
         // Never "Successfully": the list was not read to its end.
-        window.messageBox(
-            finalBoxText(counts, false) + L"\r\n\r\n" +
-                failureText(L"读取备份列表时出错,还原没有完成", listPath, services, readError),
-            std::wstring(), Buttons::Ok, Icon::Exclamation);
+        failed(window, finalBoxText(counts, false) + failureLines + L"\r\n\r\n" +
+                           failureText(L"读取备份列表时出错,还原没有完成", listPath, services,
+                                       readError));
     } else {
         window.setCountText(finalLabelText(counts));
-        window.messageBox(finalBoxText(counts, true), std::wstring(), Buttons::Ok,
+        window.messageBox(finalBoxText(counts, true) + failureLines, std::wstring(), Buttons::Ok,
                           counts.failed == 0 ? Icon::Information : Icon::Exclamation);
+    }
+}
+
+} // namespace
+
+void runRestore(platform::Services& services, WindowPort& window, DirList& Dir1) {
+    const std::wstring listPath = listFilePath(services);
+    if (!isFile(services.attributes(listPath))) {
+        window.messageBox(restore_text::noBackup, restore_text::noBackupTitle, Buttons::Ok,
+                          Icon::Exclamation);
+        return;
+    }
+    if (window.messageBox(restore_text::confirm, std::wstring(), Buttons::OkCancel,
+                          Icon::Question) != Answer::Ok)
+        return;
+
+    window.setRestoreEnabled(false);
+    {
+        // The tree walk, large listings and copies keep the window answering.
+        const platform::HeartbeatWhile alive(services, [&window] { window.keepAlive(); });
+        restore(services, window, Dir1, listPath);
     }
     window.setRestoreEnabled(true);
 }

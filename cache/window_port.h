@@ -22,9 +22,11 @@ class WindowPort {
     virtual void setRestoreEnabled(bool enabled) = 0;
     virtual void setCountEnabled(bool enabled) = 0;
     virtual void setCountText(const std::wstring& text) = 0;
-    // Progress during a long command: the window may show only every few
-    // tens of milliseconds, and keeps itself painted and responsive while
-    // acting on no input.
+    // Called often during a long command: at most every few tens of
+    // milliseconds the window repaints and answers the system, acting on
+    // no input.
+    virtual void keepAlive() = 0;
+    // Progress during a long command, shown at the same pace.
     virtual void showProgress(const std::wstring& text) = 0;
     virtual void setBusyCursor(bool busy) = 0;
 };

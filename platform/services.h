@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,13 @@ namespace platform {
 
 // A Win32 error code; 0 means success. Captured right after the failing call.
 using ErrorCode = std::uint32_t;
+// The few codes the commands tell apart.
+constexpr ErrorCode errorFileNotFound = 2;
+constexpr ErrorCode errorPathNotFound = 3;
+constexpr ErrorCode errorNotAFolder = 267; // ERROR_DIRECTORY
+
+// How the shell shows what it opens (SW_SHOWNORMAL).
+constexpr int showNormal = 1;
 
 struct Attributes {
     bool exists = false;
@@ -76,11 +84,38 @@ class Services {
     virtual std::wstring caseKey(const std::wstring& name) = 0;
 
     // Asks the shell to open `address` with its default handler (a web
-    // address in the user's browser). The result is not reported.
-    virtual void shellOpen(const std::string& address) = 0;
+    // address in the user's browser), shown as `showCommand` asks. The
+    // result is not reported.
+    virtual void shellOpen(const std::string& address, int showCommand) = 0;
 
-    // The system's own wording for an error code, for the user.
-    virtual std::wstring errorText(ErrorCode error) = 0;
+    // The system's own wording for an error code, without the code.
+    virtual std::wstring errorReason(ErrorCode error) = 0;
+
+    // Called now and then during long calls (large listings, copies), so a
+    // window can go on answering the system while they run.
+    void setHeartbeat(std::function<void()> heartbeat) { heartbeat_ = std::move(heartbeat); }
+
+  protected:
+    void heartbeat() const {
+        if (heartbeat_) heartbeat_();
+    }
+
+  private:
+    std::function<void()> heartbeat_;
+};
+
+// The heartbeat for the span of one command.
+class HeartbeatWhile {
+  public:
+    HeartbeatWhile(Services& services, std::function<void()> heartbeat) : services_(services) {
+        services_.setHeartbeat(std::move(heartbeat));
+    }
+    ~HeartbeatWhile() { services_.setHeartbeat(nullptr); }
+    HeartbeatWhile(const HeartbeatWhile&) = delete;
+    HeartbeatWhile& operator=(const HeartbeatWhile&) = delete;
+
+  private:
+    Services& services_;
 };
 
 } // namespace platform

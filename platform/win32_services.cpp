@@ -17,10 +17,13 @@ bool wideToAnsi(const std::wstring& text, std::string& out) {
     if (text.empty()) return true;
     if (text.size() > INT_MAX / 4) return false;
     const int length = static_cast<int>(text.size());
-    // On a system whose ANSI code page is UTF-8 the substitution flag is not
-    // allowed; invalid input is refused by WC_ERR_INVALID_CHARS instead.
+    // On a system whose ANSI code page is UTF-8 (Windows 10 on) the
+    // substitution flag is not allowed; invalid input is refused by
+    // WC_ERR_INVALID_CHARS instead, which older systems reject but never
+    // see here.
+    constexpr DWORD errInvalidChars = 0x80; // WC_ERR_INVALID_CHARS
     const bool utf8 = ::GetACP() == CP_UTF8;
-    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    const DWORD flags = utf8 ? errInvalidChars : WC_NO_BEST_FIT_CHARS;
     BOOL usedDefault = FALSE;
     BOOL* used = utf8 ? nullptr : &usedDefault;
     const int size =
@@ -79,14 +82,15 @@ class RedirectionOff {
         Revert revert = nullptr;
     };
     static Functions load() {
+        // Windows 2000 has no IsWow64Process, and 32-bit XP none of the
+        // redirection calls: there is nothing to switch off there.
+        using IsWow64 = BOOL(WINAPI*)(HANDLE, PBOOL);
+        const auto isWow64 = systemFunction<IsWow64>(L"kernel32.dll", "IsWow64Process");
         Functions f;
         BOOL wow64 = FALSE;
-        if (!::IsWow64Process(::GetCurrentProcess(), &wow64) || !wow64) return f;
-        HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-        f.disable = reinterpret_cast<Disable>(
-            reinterpret_cast<void*>(::GetProcAddress(kernel, "Wow64DisableWow64FsRedirection")));
-        f.revert = reinterpret_cast<Revert>(
-            reinterpret_cast<void*>(::GetProcAddress(kernel, "Wow64RevertWow64FsRedirection")));
+        if (isWow64 == nullptr || !isWow64(::GetCurrentProcess(), &wow64) || !wow64) return f;
+        f.disable = systemFunction<Disable>(L"kernel32.dll", "Wow64DisableWow64FsRedirection");
+        f.revert = systemFunction<Revert>(L"kernel32.dll", "Wow64RevertWow64FsRedirection");
         if (f.revert == nullptr) f.disable = nullptr;
         return f;
     }
@@ -110,6 +114,12 @@ std::wstring joinPattern(const std::wstring& folder) {
     std::wstring pattern = folder;
     if (pattern.empty() || pattern.back() != L'\\') pattern += L'\\';
     return pattern + L'*';
+}
+
+DWORD CALLBACK copyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD,
+                           DWORD, HANDLE, HANDLE, LPVOID beat) {
+    (*static_cast<std::function<void()>*>(beat))();
+    return PROGRESS_CONTINUE;
 }
 
 class FileReader : public ByteReader {
@@ -191,29 +201,10 @@ Attributes Win32Services::attributes(const std::wstring& path) {
 ErrorCode Win32Services::listFolder(const std::wstring& folder, bool directories,
                                     std::vector<FolderEntry>& entries) {
     const RedirectionOff realSystemFolder;
-    const std::wstring pattern = joinPattern(folder);
-    WIN32_FIND_DATAW data;
-    // Basic info and large fetch skip the short names and batch the
-    // directory reads; systems older than Windows 7 reject them.
-    FindHandle find(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
-                                       FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
-    if (!find) {
-        ErrorCode error = ::GetLastError();
-        if (error == ERROR_INVALID_PARAMETER) {
-            find.reset(::FindFirstFileW(pattern.c_str(), &data));
-            if (!find) error = ::GetLastError();
-        }
-        if (!find) return error == ERROR_FILE_NOT_FOUND ? 0 : error;
-    }
-    do {
-        const bool isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (isDirectory != directories) continue;
-        const wchar_t* n = data.cFileName;
-        if (isDirectory && n[0] == L'.' && (n[1] == 0 || (n[1] == L'.' && n[2] == 0))) continue;
-        entries.push_back({n, attributesFrom(data.dwFileAttributes)});
-    } while (::FindNextFileW(find.get(), &data));
-    const ErrorCode error = ::GetLastError();
-    return error == ERROR_NO_MORE_FILES ? 0 : error;
+    const auto beat = [this] { heartbeat(); };
+    return listing_.list([&](Listing how) {
+        return listFolderWith(how, folder, directories, entries, beat);
+    });
 }
 
 ErrorCode Win32Services::createFolder(const std::wstring& path) {
@@ -228,7 +219,12 @@ ErrorCode Win32Services::deleteFile(const std::wstring& path) {
 
 ErrorCode Win32Services::copyFile(const std::wstring& from, const std::wstring& to) {
     const RedirectionOff realSystemFolder;
-    return ::CopyFileW(from.c_str(), to.c_str(), FALSE) ? 0 : ::GetLastError();
+    // The progress routine runs on this thread between the chunks of a copy,
+    // so a large file does not keep the window from answering.
+    std::function<void()> beat = [this] { heartbeat(); };
+    return ::CopyFileExW(from.c_str(), to.c_str(), &copyProgress, &beat, nullptr, 0)
+               ? 0
+               : ::GetLastError();
 }
 
 ErrorCode Win32Services::writeNewFile(const std::wstring& path, const std::string& bytes) {
@@ -289,12 +285,12 @@ std::wstring Win32Services::caseKey(const std::wstring& name) {
     return key;
 }
 
-void Win32Services::shellOpen(const std::string& address) {
-    // No owner, no verb, no parameters, no folder, show state 0.
-    ::ShellExecuteA(nullptr, nullptr, address.c_str(), nullptr, nullptr, 0);
+void Win32Services::shellOpen(const std::string& address, int showCommand) {
+    // No owner, no verb, no parameters, no folder.
+    ::ShellExecuteA(nullptr, nullptr, address.c_str(), nullptr, nullptr, showCommand);
 }
 
-std::wstring Win32Services::errorText(ErrorCode error) {
+std::wstring Win32Services::errorReason(ErrorCode error) {
     return errorMessage(error);
 }
 
@@ -306,11 +302,65 @@ std::wstring errorMessage(ErrorCode error) {
     std::wstring message;
     if (n != 0 && text != nullptr) message.assign(text, n);
     if (text != nullptr) ::LocalFree(text);
-    while (!message.empty() &&
-           (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
+    // One line: some texts carry line breaks of their own, and all end in one.
+    for (wchar_t& c : message)
+        if (c == L'\r' || c == L'\n') c = L' ';
+    while (!message.empty() && message.back() == L' ')
         message.pop_back();
-    if (message.empty()) message = L"未知错误";
-    return message + L" (错误代码 " + std::to_wstring(error) + L")";
+    return message.empty() ? L"未知错误" : message;
+}
+
+FARPROC lookUp(const wchar_t* dll, const char* name) {
+    const HMODULE module = ::GetModuleHandleW(dll);
+    return module == nullptr ? nullptr : ::GetProcAddress(module, name);
+}
+
+bool systemHasFastListing() {
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    if (!::GetVersionExW(&version)) return false;
+    return version.dwMajorVersion > 6 || (version.dwMajorVersion == 6 && version.dwMinorVersion >= 1);
+}
+
+ErrorCode ListingChoice::list(const std::function<ErrorCode(Listing)>& lister) {
+    ErrorCode error = lister(how_);
+    // How a system answers a level or flag it does not know.
+    const bool rejected = error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_LEVEL ||
+                          error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FLAGS;
+    if (how_ == Listing::Fast && rejected) {
+        how_ = Listing::Compatible;
+        error = lister(how_);
+    }
+    return error;
+}
+
+ErrorCode listFolderWith(Listing how, const std::wstring& folder, bool directories,
+                         std::vector<FolderEntry>& entries, const std::function<void()>& beat) {
+    constexpr int basicInfo = 1;             // FindExInfoBasic: no short names
+    constexpr DWORD largeFetch = 2;          // FIND_FIRST_EX_LARGE_FETCH: batched reads
+    constexpr std::size_t beatEvery = 256;   // entries between two heartbeats
+    if (beat) beat();
+    const std::wstring pattern = joinPattern(folder);
+    WIN32_FIND_DATAW data;
+    FindHandle find(how == Listing::Fast
+                        ? ::FindFirstFileExW(pattern.c_str(), static_cast<FINDEX_INFO_LEVELS>(basicInfo),
+                                             &data, FindExSearchNameMatch, nullptr, largeFetch)
+                        : ::FindFirstFileW(pattern.c_str(), &data));
+    if (!find) {
+        const ErrorCode error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND ? 0 : error;
+    }
+    std::size_t seen = 0;
+    do {
+        if (++seen % beatEvery == 0 && beat) beat();
+        const bool isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (isDirectory != directories) continue;
+        const wchar_t* n = data.cFileName;
+        if (isDirectory && n[0] == L'.' && (n[1] == 0 || (n[1] == L'.' && n[2] == 0))) continue;
+        entries.push_back({n, attributesFrom(data.dwFileAttributes)});
+    } while (::FindNextFileW(find.get(), &data));
+    const ErrorCode error = ::GetLastError();
+    return error == ERROR_NO_MORE_FILES ? 0 : error;
 }
 
 } // namespace platform

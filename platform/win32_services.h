@@ -5,10 +5,39 @@
 
 #include <functional>
 
+#include <windows.h>
+
 namespace platform {
+
+// How a folder is listed: FindFirstFileExW with basic information and
+// large fetches (Windows 7 on), or plain FindFirstFileW (every system).
+enum class Listing { Fast, Compatible };
+
+// Lists `folder` the given way, as Services::listFolder does; `beat` is
+// called at the start and every few hundred entries.
+ErrorCode listFolderWith(Listing how, const std::wstring& folder, bool directories,
+                         std::vector<FolderEntry>& entries, const std::function<void()>& beat);
+
+// Which listing to use: the fast one where the system is new enough for it,
+// and the compatible one from the first time the system rejects the call.
+class ListingChoice {
+  public:
+    explicit ListingChoice(Listing first) : how_(first) {}
+    ErrorCode list(const std::function<ErrorCode(Listing)>& lister);
+    Listing current() const { return how_; }
+
+  private:
+    Listing how_;
+};
+
+// True on Windows 7 and later, which accept the fast listing.
+bool systemHasFastListing();
 
 class Win32Services : public Services {
   public:
+    // Forces one way of listing (the benchmarks compare both).
+    void useListing(Listing how) { listing_ = ListingChoice(how); }
+
     std::wstring systemDirectory(ErrorCode& error) override;
     std::wstring windowsDirectory(ErrorCode& error) override;
     std::wstring modulePath() override;
@@ -27,8 +56,11 @@ class Win32Services : public Services {
     bool fromAnsi(const std::string& bytes, std::wstring& out) override;
 
     std::wstring caseKey(const std::wstring& name) override;
-    void shellOpen(const std::string& address) override;
-    std::wstring errorText(ErrorCode error) override;
+    void shellOpen(const std::string& address, int showCommand) override;
+    std::wstring errorReason(ErrorCode error) override;
+
+  private:
+    ListingChoice listing_{systemHasFastListing() ? Listing::Fast : Listing::Compatible};
 };
 
 // One of the ANSI directory queries (GetSystemDirectoryA and the like):
@@ -41,5 +73,13 @@ std::wstring queryDirectory(const DirectoryQuery& query, ErrorCode& error);
 
 // The system's text for an error code: the one place codes become words.
 std::wstring errorMessage(ErrorCode error);
+
+// Looks a function up in a system DLL that is already loaded: for calls that
+// older systems lack, so that the program still loads there. Null where the
+// system has no such function.
+FARPROC lookUp(const wchar_t* dll, const char* name);
+template <typename Function> Function systemFunction(const wchar_t* dll, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(lookUp(dll, name)));
+}
 
 } // namespace platform

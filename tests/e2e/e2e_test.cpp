@@ -2,6 +2,7 @@
 // clicks and key presses through SendInput, answers read off the screen.
 #include "../win/temp_dir.h"
 #include "app/frmdll.h"
+#include "platform/win32_services.h"
 #include "resources/resource.h"
 
 #include <windows.h>
@@ -118,7 +119,9 @@ void pressCombo(std::initializer_list<WORD> modifiers, WORD vk) {
     ::SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
 }
 
-// How many pixels on screen inside `control` are close to `rgb`.
+// How many pixels on screen inside `control` are tinted like `rgb` (pure
+// red or pure blue): that channel clearly above the other two, so the
+// anti-aliased edges of thin strokes count too.
 int pixelsNear(HWND control, COLORREF rgb) {
     RECT r = {};
     ::GetWindowRect(control, &r);
@@ -139,10 +142,11 @@ int pixelsNear(HWND control, COLORREF rgb) {
     ::GdiFlush();
     int n = 0;
     const auto* px = static_cast<const unsigned char*>(bits); // B, G, R, x
-    for (int i = 0; i < w * h; ++i, px += 4)
-        if (std::abs(px[2] - GetRValue(rgb)) < 60 && std::abs(px[1] - GetGValue(rgb)) < 60 &&
-            std::abs(px[0] - GetBValue(rgb)) < 60)
-            ++n;
+    const bool red = GetRValue(rgb) > GetBValue(rgb);
+    for (int i = 0; i < w * h; ++i, px += 4) {
+        const int tint = red ? px[2] - std::max(px[1], px[0]) : px[0] - std::max(px[1], px[2]);
+        if (tint > 80) ++n;
+    }
     ::SelectObject(memory, old);
     ::DeleteObject(dib);
     ::DeleteDC(memory);
@@ -355,14 +359,48 @@ TEST_F(EndToEnd, BackupThenRestoreRefillsADeletedCacheFolder) {
     for (const wchar_t* name : {L"e2e-r1.dll", L"e2e-r2.sys"})
         EXPECT_EQ(testing_win::readFile(cacheDir + L"\\" + name), "from the system folder") << name;
     EXPECT_TRUE(::IsWindowEnabled(button(L"还原")));
+
+    // Again, with both copies held open by another program: the box names
+    // them under the system's reason, and Ctrl+C copies its text.
+    std::vector<HANDLE> locks;
+    for (const wchar_t* name : {L"e2e-r1.dll", L"e2e-r2.sys"})
+        locks.push_back(::CreateFileW((cacheDir + L"\\" + name).c_str(), GENERIC_READ, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    box = clickForBox(button(L"还原"), L"Kestrum");
+    ASSERT_NE(box.hwnd, nullptr);
+    answerWithEnter(box.hwnd);
+    box = waitForBox(L"Kestrum");
+    ASSERT_NE(box.hwnd, nullptr);
+    const std::wstring reason = platform::errorMessage(ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(box.text, L"DllCache(0) Restored, 2 Failed\r\n\r\n" + reason +
+                            L" (2): e2e-r1.dll, e2e-r2.sys");
+    ::SetForegroundWindow(box.hwnd);
+    ::Sleep(100);
+    pressCombo({VK_CONTROL}, 'C');
+    ::Sleep(300);
+    std::wstring copied;
+    if (::OpenClipboard(nullptr)) {
+        if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+            copied = static_cast<const wchar_t*>(::GlobalLock(data));
+            ::GlobalUnlock(data);
+        }
+        ::CloseClipboard();
+    }
+    EXPECT_NE(copied.find(L"Kestrum\r\n"), std::wstring::npos);
+    EXPECT_NE(copied.find(box.text), std::wstring::npos) << "copied: " << copied.size();
+    answerWithEnter(box.hwnd);
+    for (HANDLE lock : locks)
+        ::CloseHandle(lock);
 }
 
 // A long restore keeps painting its progress and answering the system, and
-// a click given meanwhile is not acted on, neither during nor after it.
+// a click given meanwhile is not acted on, neither during nor after it. Its
+// first name is found nowhere, so it first walks the large program-files
+// tree seeded for this test.
 TEST_F(EndToEnd, LongRestoreStaysResponsiveAndIgnoresInput) {
     constexpr int lines = 8000;
     seedAt(systemDir + L"\\e2e-many.dll", "many");
-    std::string list;
+    std::string list = "e2e-nowhere.dll\r\n";
     for (int i = 0; i < lines; ++i)
         list += "e2e-many.dll\r\n";
     testing_win::writeFile(programDir / L"filelist.kdl", list);

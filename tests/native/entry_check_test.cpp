@@ -14,7 +14,9 @@ TEST(EntryCheck, OrdinaryNamesPass) {
 TEST(EntryCheck, AnythingThatReachesOutsideTheFolderIsRefused) {
     for (const wchar_t* name :
          {L"", L"..\\..\\x.dll", L"C:\\x.dll", L"\\\\host\\share\\x.dll", L"a/b.dll", L"C:x.dll",
-          L".", L"..", L"...", L". .", L"x.dll:stream", L"a\\b.dll", L"/etc/passwd"})
+          L".", L"..", L"...", L". .", L"x.dll:stream", L"a\\b.dll", L"/etc/passwd",
+          // The system would open "hdot.dll" and "hsp.dll" for these.
+          L"hdot.dll.", L"hsp.dll ", L"x.dll. . "})
         EXPECT_FALSE(cache::isBareFileName(name)) << name;
 }
 

@@ -65,8 +65,10 @@ class Services : public platform::Services {
         failCopy, failOpen, failCreate;
     // Bytes a reader hands out per call, to exercise buffer boundaries.
     std::size_t readChunk = 1 << 16;
-    // Reading fails once this many bytes were read (unset: never).
+    // Reading fails once this many bytes were read (unset: never), in
+    // readers opened after the first `cleanOpens`.
     std::size_t failReadAfter = static_cast<std::size_t>(-1);
+    int cleanOpens = 0;
     std::vector<std::wstring> copies;  // "from -> to"
     std::vector<std::wstring> touched; // every path passed to a service
 
@@ -142,6 +144,7 @@ class Services : public platform::Services {
     platform::ErrorCode listFolder(const std::wstring& folder, bool directories,
                                    std::vector<platform::FolderEntry>& entries) override {
         touched.push_back(folder);
+        heartbeat();
         if (auto f = failList.find(folder); f != failList.end()) return f->second;
         if (!isDir(folder)) return pathNotFound;
         const std::wstring base = strip(folder);
@@ -240,7 +243,9 @@ class Services : public platform::Services {
         if (auto f = failOpen.find(path); f != failOpen.end()) return f->second;
         auto it = nodes.find(path);
         if (it == nodes.end() || it->second.directory) return fileNotFound;
-        reader = std::make_unique<Reader>(it->second.data, readChunk, failReadAfter);
+        const bool clean = cleanOpens-- > 0;
+        reader = std::make_unique<Reader>(it->second.data, readChunk,
+                                          clean ? static_cast<std::size_t>(-1) : failReadAfter);
         return 0;
     }
 
@@ -281,9 +286,9 @@ class Services : public platform::Services {
     std::wstring caseKey(const std::wstring& name) override { return lower(name); }
 
     std::vector<std::string> opened;
-    void shellOpen(const std::string& address) override { opened.push_back(address); }
+    void shellOpen(const std::string& address, int) override { opened.push_back(address); }
 
-    std::wstring errorText(platform::ErrorCode error) override {
+    std::wstring errorReason(platform::ErrorCode error) override {
         return L"<reason " + std::to_wstring(error) + L">";
     }
 };
@@ -329,6 +334,8 @@ class Window : public cache::WindowPort {
     }
     void setCountText(const std::wstring& text) override { countText = text; }
     std::vector<std::wstring> progress;
+    int keptAlive = 0; // heartbeats from long calls
+    void keepAlive() override { ++keptAlive; }
     void showProgress(const std::wstring& text) override {
         progress.push_back(text);
         countText = text;

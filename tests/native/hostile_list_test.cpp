@@ -91,14 +91,34 @@ TEST_F(HostileList, AOneMegabyteLineIsSkipped) {
     EXPECT_EQ(window.progress.size(), 2u);
 }
 
-TEST_F(HostileList, InvalidDoubleByteSequencesAndNulBytes) {
-    run("\x81\x20\xFF\xFE\x80.dll\r\nok\0.dll\r\n" + std::string("\0\0\0", 3) + "\r\nok.dll\r\n");
+TEST_F(HostileList, InvalidDoubleByteSequencesAreSkipped) {
+    run("\x81\x20\xFF\xFE\x80.dll\r\n\x81\r\nok.dll\r\n");
     expectOnlyOkCopied();
 }
 
-TEST_F(HostileList, Utf8ByteOrderMarkSpoilsOnlyTheFirstName) {
+// UTF-16 lists (Notepad's "Unicode", either byte order) and anything
+// holding NUL bytes are refused whole before anything changes; a UTF-8
+// byte-order mark is passed over.
+TEST_F(HostileList, ListsThatAreNotAnsiTextAreRefusedWhole) {
+    const std::string utf16 = std::string("\xFF\xFEo\0k\0.\0d\0l\0l\0\r\0\n\0", 18);
+    for (const std::string& bytes :
+         {utf16, std::string("\xFE\xFF\0o\0k", 6), std::string("ok.dll\r\nok\0.dll\r\n", 16)}) {
+        services.nodes.erase(cacheDir);
+        window.boxes.clear();
+        services.readChunk = 1; // the mark and the NUL found across reads too
+        run(bytes);
+        ASSERT_EQ(window.boxes.size(), 2u);
+        EXPECT_EQ(result().find(L"备份列表不是以系统代码页保存的文本列表"), 0u);
+        EXPECT_EQ(window.boxes.back().icon, cache::Icon::Exclamation);
+        EXPECT_FALSE(services.has(cacheDir));
+        EXPECT_TRUE(window.restoreEnabled);
+        EXPECT_FALSE(window.busy);
+    }
+    EXPECT_TRUE(services.copies.empty());
+    services.readChunk = 1 << 16;
+    services.addDir(cacheDir);
     run("\xEF\xBB\xBFok.dll\r\nok.dll\r\n");
-    expectOnlyOkCopied();
+    expectOnlyOkCopied(2);
 }
 
 TEST_F(HostileList, OnlyLineEndsOrNothingAtAll) {

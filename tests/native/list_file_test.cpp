@@ -36,7 +36,7 @@ TEST(ListFile, EveryLineEndsInCrLfInTheAnsiCodePage) {
     const cache::EncodedList list =
         cache::encodeList({L"a.dll", L"\u4E2D\u6587.sys", L"NOEXT"}, services);
     EXPECT_EQ(list.bytes, "a.dll\r\n\xD6\xD0\xCE\xC4.sys\r\nNOEXT\r\n");
-    EXPECT_EQ(list.leftOut, 0u);
+    EXPECT_EQ(list.leftOut.total(), 0u);
 }
 
 TEST(ListFile, NamesTheCodePageCannotHoldAreLeftOutNotCorrupted) {
@@ -44,7 +44,7 @@ TEST(ListFile, NamesTheCodePageCannotHoldAreLeftOutNotCorrupted) {
     const cache::EncodedList list =
         cache::encodeList({L"a.dll", L"\u00E9t\u00E9.dll", L"b.dll", L"\u0416.dll"}, services);
     EXPECT_EQ(list.bytes, "a.dll\r\nb.dll\r\n");
-    EXPECT_EQ(list.leftOut, 2u);
+    EXPECT_EQ(list.leftOut.total(), 2u);
 }
 
 TEST(ListFile, ReadsLinesEndedByCrLfOrBareLf) {

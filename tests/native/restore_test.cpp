@@ -1,4 +1,5 @@
 #include "cache/restore.h"
+#include "cache/messages.h"
 #include "cache/program_files.h"
 #include "fakes.h"
 
@@ -134,7 +135,8 @@ TEST_F(Restore, FailedCopiesAreReportedNotCounted) {
     EXPECT_EQ(cached(L"ro.dll"), "old");
     EXPECT_EQ(cached(L"ok.dll"), "ok");
     EXPECT_EQ(window.countText, L"已还原1个文件,2个文件还原失败.");
-    EXPECT_EQ(lastBox().text, L"DllCache(1) Restored, 2 Failed");
+    EXPECT_EQ(lastBox().text, L"DllCache(1) Restored, 2 Failed\r\n\r\n"
+                              L"<reason 5> (1): ro.dll\r\n<reason 32> (1): locked.dll");
     EXPECT_EQ(lastBox().icon, cache::Icon::Exclamation);
     EXPECT_TRUE(window.restoreEnabled);
 }
@@ -147,7 +149,7 @@ TEST_F(Restore, AFileNamedDllcacheMakesEveryCopyFail) {
     services.addFile(sys + L"b.dll", "B");
     run();
     EXPECT_EQ(services.at(cacheDir).data, "not a folder");
-    EXPECT_EQ(lastBox().text, L"DllCache(0) Restored, 2 Failed");
+    EXPECT_EQ(lastBox().text, L"DllCache(0) Restored, 2 Failed\r\n\r\n<reason 3> (2): a.dll, b.dll");
 }
 
 TEST_F(Restore, EntriesThatAreNotBareNamesTouchNothing) {
@@ -229,6 +231,7 @@ TEST_F(Restore, AReadErrorMidwayIsNotASuccess) {
         services.addFile(sys + n, "x");
     services.readChunk = 7;
     services.failReadAfter = 7;
+    services.cleanOpens = 1; // the check of the whole list reads it well
     run();
     EXPECT_EQ(cached(L"a.dll"), "x");
     EXPECT_EQ(cached(L"c.dll"), "<absent>");
@@ -237,6 +240,78 @@ TEST_F(Restore, AReadErrorMidwayIsNotASuccess) {
     EXPECT_NE(lastBox().text.find(L"<reason 23>"), std::wstring::npos);
     EXPECT_FALSE(window.busy);
     EXPECT_TRUE(window.restoreEnabled);
+}
+
+TEST_F(Restore, AnUnreadableSystemFolderEndsTheRunBeforeAnyChange) {
+    services.nodes.erase(cacheDir);
+    list("a.dll\r\n");
+    services.addFile(L"C:\\WINDOWS\\a.dll", "A");
+    services.failList[sys + L"drivers\\"] = fake::accessDenied;
+    run();
+    EXPECT_EQ(lastBox().icon, cache::Icon::Exclamation);
+    EXPECT_NE(lastBox().text.find(sys + L"drivers\\"), std::wstring::npos);
+    EXPECT_NE(lastBox().text.find(L"<reason 5>"), std::wstring::npos);
+    EXPECT_FALSE(services.has(cacheDir));
+    EXPECT_TRUE(services.copies.empty());
+    EXPECT_FALSE(window.busy);
+    EXPECT_TRUE(window.restoreEnabled);
+    // A system folder that does not exist simply holds nothing.
+    services.failList.clear();
+    services.nodes.erase(sys + L"drivers");
+    run();
+    EXPECT_EQ(lastBox().text, L"DllCache(1) Restored Successfully");
+}
+
+// The result box's list of files: grouped by reason, at most ten names in
+// list order, every line narrow enough for an 800 x 600 screen.
+std::vector<std::wstring> linesOf(const std::wstring& text) {
+    std::vector<std::wstring> lines;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = text.find(L"\r\n", start);
+        lines.push_back(text.substr(start, end - start));
+        if (end == std::wstring::npos) return lines;
+        start = end + 2;
+    }
+}
+
+TEST(FileReport, GroupsByReasonWithTenNamesAtMost) {
+    fake::Services services;
+    cache::FileReport report;
+    for (int i = 0; i < 25; ++i)
+        report.add(i % 5 == 4 ? 32 : (i < 23 ? 5 : 112), L"f" + std::to_wstring(i) + L".dll");
+    EXPECT_EQ(report.total(), 25u);
+    EXPECT_EQ(linesOf(report.text(services)),
+              (std::vector<std::wstring>{
+                  L"<reason 5> (19): f0.dll, f1.dll, f2.dll, f3.dll, f5.dll, f6.dll,",
+                  L"    f7.dll, f8.dll, …", L"<reason 32> (5): f4.dll, f9.dll, …",
+                  L"<reason 112> (1)", L"……及另外15个文件"}));
+
+    cache::FileReport ten, eleven;
+    for (int i = 0; i < 11; ++i) {
+        if (i < 10) ten.add(5, L"n" + std::to_wstring(i));
+        eleven.add(5, L"n" + std::to_wstring(i));
+    }
+    EXPECT_EQ(ten.text(services), L"<reason 5> (10): n0, n1, n2, n3, n4, n5, n6, n7, n8, n9");
+    EXPECT_EQ(linesOf(eleven.text(services)).back(), L"……及另外1个文件");
+}
+
+TEST(FileReport, LongNamesAndReasonsStayWithinTheLine) {
+    fake::Services services;
+    cache::FileReport report;
+    const std::wstring longName = L"start" + std::wstring(240, L'x') + L"end.dll";
+    const std::wstring chinese = std::wstring(100, L'\u4E2D') + L".dll";
+    report.add(0, longName);
+    report.add(0, chinese);
+    const std::wstring text = report.text(services);
+    for (const std::wstring& line : linesOf(text)) {
+        std::size_t columns = 0;
+        for (wchar_t c : line)
+            columns += c >= 0x1100 ? 2 : 1;
+        EXPECT_LE(columns, cache::FileReport::lineColumns) << line;
+    }
+    EXPECT_EQ(text.find(L"start"), 0u);
+    EXPECT_NE(text.find(L"xend.dll,"), std::wstring::npos);
+    EXPECT_NE(text.find(L"\u4E2D\u2026\u4E2D"), std::wstring::npos);
 }
 
 // The program-files lookup.
@@ -298,6 +373,8 @@ TEST_F(Lookup, ArgumentsUnchanged) {
 }
 
 TEST_F(Lookup, TheTreeIsListedOncePerRunNotPerName) {
+    int beats = 0;
+    services.setHeartbeat([&beats] { ++beats; });
     for (int i = 0; i < 50; ++i)
         services.addDir(pf + L"\\d" + std::to_wstring(i));
     for (int i = 0; i < 200; ++i)
@@ -305,8 +382,10 @@ TEST_F(Lookup, TheTreeIsListedOncePerRunNotPerName) {
     std::size_t listings = 0;
     for (const std::wstring& p : services.touched)
         if (p.rfind(pf + L"\\d", 0) == 0 && p.find(L"missing") == std::wstring::npos) ++listings;
-    // Each sub-folder listed for files and for folders, once.
+    // Each sub-folder listed for files and for folders, once, and the walk
+    // kept the window answering.
     EXPECT_EQ(listings, 100u);
+    EXPECT_GE(beats, 100);
 }
 
 TEST_F(Lookup, MissingProgramFilesFindsNothing) {

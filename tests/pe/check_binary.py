@@ -1,12 +1,20 @@
 #!/usr/bin/python3
 """Reads the built Kestrum.exe with an independent PE parser (pefile) and
 checks what a Windows user and the loader rely on: a 32-bit GUI program
-with ASLR and DEP, only system DLLs imported, the version record, the
-manifest, icon group 1, the link cursor and the logo formats."""
+with ASLR, DEP and Terminal Server awareness, only system DLLs imported,
+the version record, the manifest, icon group 1, the link cursor and the
+logo formats. It also audits what the Windows 2000, XP and 2003 loaders
+refuse: a subsystem version above 5.0, an import (by name or by ordinal)
+that one of those systems does not export, and manifest forms XP rejects."""
+import json
+import os
+import re
 import struct
 import sys
 
 import pefile
+
+EXPORTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "nt5_exports.json")
 
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "comctl32.dll",
                "msvcrt.dll", "advapi32.dll"}
@@ -28,6 +36,51 @@ def resources(pe, type_id):
                     yield name.id, lang.id, data
 
 
+def check_manifest_for_xp(manifest):
+    """XP's manifest parser refuses a trustInfo that leaves its namespace to
+    the assembly element, and an element declaring one namespace twice."""
+    trust = re.search(r"<(?:\w+:)?trustInfo\b([^>]*)>", manifest)
+    check(trust is not None and re.search(r"\bxmlns(:\w+)?=", trust.group(1)) is not None,
+          "manifest: trustInfo declares its own namespace")
+    doubled = []
+    for tag in re.finditer(r"<[\w:.-]+((?:\s+[\w:.-]+\s*=\s*\"[^\"]*\")*)\s*/?>", manifest):
+        uris = re.findall(r"\bxmlns(?::[\w.-]+)?\s*=\s*\"([^\"]*)\"", tag.group(1))
+        doubled += [u for u in set(uris) if uris.count(u) > 1]
+    check(not doubled, "manifest: no element declares a namespace twice %s" % (doubled or ""))
+
+
+def nt5_table(tables, system, dll, common_controls_6):
+    name = dll.lower()[:-4] if dll.lower().endswith(".dll") else dll.lower()
+    if name == "comctl32":
+        # Windows 2000 ignores manifests and always loads 5.81.
+        name = "comctl32_v6" if common_controls_6 and system != "win2000sp4" else "comctl32_v5"
+    return name, tables["systems"][system]["dlls"].get(name)
+
+
+def check_loads_on_nt5(pe, common_controls_6):
+    """Every import must be exported by 2000 SP4, XP SP3 and 2003 SP2."""
+    tables = json.load(open(EXPORTS, encoding="utf-8"))
+    version = (pe.OPTIONAL_HEADER.MajorSubsystemVersion, pe.OPTIONAL_HEADER.MinorSubsystemVersion)
+    check(version <= (5, 0), "subsystem version %d.%d is at most 5.0 (Windows 2000)" % version)
+    missing = []
+    for entry in pe.DIRECTORY_ENTRY_IMPORT:
+        dll = entry.dll.decode()
+        for system in sorted(tables["systems"]):
+            name, table = nt5_table(tables, system, dll, common_controls_6)
+            if table is None:
+                missing.append("%s: %s (no export table)" % (system, dll))
+                continue
+            named, ordinals = set(table["named"]), set(table["ordinal_only"])
+            for imp in entry.imports:
+                if imp.name is not None and imp.name.decode() not in named:
+                    missing.append("%s: %s!%s" % (system, name, imp.name.decode()))
+                elif imp.name is None and imp.ordinal not in ordinals:
+                    missing.append("%s: %s!#%d" % (system, name, imp.ordinal))
+    for line in missing:
+        print("        not exported by " + line)
+    check(not missing, "every import is exported by Windows 2000 SP4, XP SP3 and 2003 SP2")
+
+
 def main(path):
     pe = pefile.PE(path)
     check(pe.FILE_HEADER.Machine == pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"], "i386 image")
@@ -36,6 +89,7 @@ def main(path):
     dll = pe.OPTIONAL_HEADER.DllCharacteristics
     check(dll & 0x0040 != 0, "dynamic base (ASLR)")
     check(dll & 0x0100 != 0, "NX compatible (DEP)")
+    check(dll & 0x8000 != 0, "Terminal Server aware")
     check(pe.FILE_HEADER.Characteristics & 0x0001 == 0, "relocations kept for ASLR")
     imports = {e.dll.decode().lower() for e in pe.DIRECTORY_ENTRY_IMPORT}
     check(imports <= SYSTEM_DLLS, "imports only system DLLs: " + ", ".join(sorted(imports)))
@@ -68,6 +122,9 @@ def main(path):
     check(len(manifests) == 1 and b"requireAdministrator" in manifests[0]
           and b"Microsoft.Windows.Common-Controls" in manifests[0] and b"dpiAware" in manifests[0],
           "manifest: administrator, common controls 6, DPI aware")
+    manifest = manifests[0].decode("utf-8") if manifests else ""
+    check_manifest_for_xp(manifest)
+    check_loads_on_nt5(pe, "Microsoft.Windows.Common-Controls" in manifest)
 
     groups = {n: d for n, _, d in resources(pe, 14)}
     icons = {n: d for n, _, d in resources(pe, 3)}

@@ -1,4 +1,5 @@
 // The Win32 services on real files under Wine (or Windows).
+#include "cache/messages.h"
 #include "platform/win32_services.h"
 #include "temp_dir.h"
 
@@ -24,9 +25,30 @@ TEST(Win32Services, TheTestSystemUsesCodePage936) {
     ASSERT_EQ(::GetACP(), 936u);
 }
 
+// Both ways of listing give the same names with the same attributes.
+void expectBothListingsAgree(const std::wstring& folder, bool directories) {
+    std::vector<platform::FolderEntry> fast, compatible;
+    ASSERT_EQ(platform::listFolderWith(platform::Listing::Fast, folder, directories, fast, {}), 0u);
+    ASSERT_EQ(platform::listFolderWith(platform::Listing::Compatible, folder, directories,
+                                       compatible, {}),
+              0u);
+    auto key = [](const std::vector<platform::FolderEntry>& entries) {
+        std::vector<std::wstring> v;
+        for (const platform::FolderEntry& e : entries)
+            v.push_back(e.name + L"|" + std::to_wstring(e.attributes.hidden) +
+                        std::to_wstring(e.attributes.system) + std::to_wstring(e.attributes.readOnly) +
+                        std::to_wstring(e.attributes.directory));
+        std::sort(v.begin(), v.end());
+        return v;
+    };
+    EXPECT_EQ(key(fast), key(compatible)) << folder;
+    EXPECT_FALSE(fast.empty()) << folder;
+}
+
 TEST(Win32Services, ListsFilesOfEveryAttributeButNotFolders) {
     TempDir dir;
     platform::Win32Services services;
+    writeFile(dir / L"\u4E2D\u6587.dll", "0");
     writeFile(dir / L"plain.dll", "1");
     writeFile(dir / L"hidden.sys", "2", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     writeFile(dir / L"ro.exe", "3", FILE_ATTRIBUTE_READONLY);
@@ -36,8 +58,8 @@ TEST(Win32Services, ListsFilesOfEveryAttributeButNotFolders) {
 
     std::vector<platform::FolderEntry> files;
     ASSERT_EQ(services.listFolder(dir.path(), false, files), 0u);
-    EXPECT_EQ(sortedNames(files),
-              (std::vector<std::wstring>{L"NOEXT", L"hidden.sys", L"plain.dll", L"ro.exe"}));
+    EXPECT_EQ(sortedNames(files), (std::vector<std::wstring>{L"NOEXT", L"hidden.sys", L"plain.dll",
+                                                             L"ro.exe", L"\u4E2D\u6587.dll"}));
     for (const platform::FolderEntry& e : files) {
         EXPECT_EQ(e.attributes.hidden, e.name == L"hidden.sys") << e.name;
         EXPECT_EQ(e.attributes.system, e.name == L"hidden.sys") << e.name;
@@ -48,6 +70,39 @@ TEST(Win32Services, ListsFilesOfEveryAttributeButNotFolders) {
     ASSERT_EQ(services.listFolder(dir.path() + L"\\", true, folders), 0u);
     EXPECT_EQ(sortedNames(folders), std::vector<std::wstring>{L"sub"});
     EXPECT_TRUE(folders[0].attributes.directory);
+
+    expectBothListingsAgree(dir.path(), false);
+    expectBothListingsAgree(dir.path(), true);
+}
+
+// Systems before Windows 7 reject the fast listing's level and flag: from
+// the first rejection on, the compatible listing is used; other failures
+// are the folder's own and are reported as they are.
+TEST(Win32Services, ListingFallsBackWhenTheSystemRejectsTheFastOne) {
+    std::vector<platform::Listing> tried;
+    platform::ErrorCode fastAnswer = ERROR_INVALID_PARAMETER;
+    auto lister = [&](platform::Listing how) -> platform::ErrorCode {
+        tried.push_back(how);
+        return how == platform::Listing::Fast ? fastAnswer : 0;
+    };
+    using L = platform::Listing;
+    platform::ListingChoice denied(L::Fast);
+    fastAnswer = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(denied.list(lister), static_cast<platform::ErrorCode>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(denied.current(), L::Fast);
+    tried.clear();
+
+    platform::ListingChoice xp(L::Fast);
+    fastAnswer = ERROR_INVALID_PARAMETER;
+    EXPECT_EQ(xp.list(lister), 0u);
+    EXPECT_EQ(xp.list(lister), 0u);
+    EXPECT_EQ(tried, (std::vector<L>{L::Fast, L::Compatible, L::Compatible}));
+    tried.clear();
+
+    platform::ListingChoice old(platform::systemHasFastListing() ? L::Fast : L::Compatible);
+    old.list(lister);
+    // The test prefix answers like Windows XP.
+    EXPECT_EQ(tried.front(), L::Compatible);
 }
 
 TEST(Win32Services, EmptyFolderListsNothingAndAMissingOneFails) {
@@ -179,10 +234,17 @@ TEST(Win32Services, AttributesTellFilesFromFolders) {
     EXPECT_FALSE(services.attributes(dir / L"absent").exists);
 }
 
-TEST(Win32Services, ErrorTextIsTheSystemsWordingWithTheCode) {
-    const std::wstring text = platform::errorMessage(ERROR_ACCESS_DENIED);
-    EXPECT_NE(text.find(L"5"), std::wstring::npos);
-    EXPECT_GT(text.size(), 8u);
+TEST(Win32Services, ErrorReasonsAreTheSystemsWordingOnOneLine) {
+    platform::Win32Services services;
+    const std::wstring reason = services.errorReason(ERROR_SHARING_VIOLATION);
+    EXPECT_GT(reason.size(), 4u);
+    EXPECT_EQ(reason.find_first_of(L"\r\n"), std::wstring::npos);
+    EXPECT_NE(reason.back(), L' ');
+    cache::FileReport report;
+    report.add(ERROR_SHARING_VIOLATION, L"d.dll");
+    EXPECT_EQ(report.text(services), reason + L" (1): d.dll");
+    EXPECT_NE(cache::failureText(L"x", L"", services, ERROR_ACCESS_DENIED).find(L"(错误代码 5)"),
+              std::wstring::npos);
 }
 
 } // namespace

@@ -107,7 +107,10 @@ TEST_F(RealRestore, LockedSourceOrDestinationIsAFailure) {
     EXPECT_EQ(cached(L"dst-locked.dll"), "old");
     EXPECT_EQ(cached(L"fine.dll"), "fine");
     EXPECT_EQ(window.countText, L"已还原1个文件,2个文件还原失败.");
-    EXPECT_EQ(window.boxes.back().text, L"DllCache(1) Restored, 2 Failed");
+    // Both named, under the system's reason.
+    EXPECT_EQ(window.boxes.back().text, L"DllCache(1) Restored, 2 Failed\r\n\r\n" +
+                                            services.errorReason(ERROR_SHARING_VIOLATION) +
+                                            L" (2): src-locked.dll, dst-locked.dll");
 }
 
 TEST_F(RealRestore, TraversalAndDeviceEntriesTouchNothingOutside) {

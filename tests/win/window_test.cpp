@@ -16,7 +16,11 @@ using app::Control;
 class RecordingServices : public platform::Win32Services {
   public:
     std::vector<std::string> opened;
-    void shellOpen(const std::string& address) override { opened.push_back(address); }
+    std::vector<int> shownAs;
+    void shellOpen(const std::string& address, int showCommand) override {
+        opened.push_back(address);
+        shownAs.push_back(showCommand);
+    }
 };
 
 // Records the boxes the commands ask for instead of showing them.
@@ -248,6 +252,19 @@ TEST_F(Window, AdvertisementLabelIsFilledAtLoad) {
     EXPECT_NE(text[at - 1], L' ');
     const std::string web = app::makerWebAddress;
     EXPECT_EQ(text.substr(at + middle.size()), std::wstring(web.begin(), web.end()));
+
+    // All of it fits the label in the window's font, the web address too.
+    HWND adv = frmdll.control(Control::lbladv);
+    RECT label = {};
+    ::GetClientRect(adv, &label);
+    RECT needed = label;
+    HDC dc = ::GetDC(adv);
+    const HGDIOBJ old =
+        ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(adv, WM_GETFONT, 0, 0)));
+    ::DrawTextW(dc, text.c_str(), -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(adv, dc);
+    EXPECT_LE(needed.bottom, label.bottom) << "the text needs " << needed.bottom << " px";
 }
 
 TEST_F(Window, CtrlShiftF12AppendsTheNoticeWhateverHasTheFocus) {
@@ -338,6 +355,8 @@ TEST_F(Window, AnyButtonOnTheLabelOpensTheWebSite) {
     for (UINT message : {WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_MBUTTONDOWN})
         ::SendMessageW(adv, message, 0, MAKELPARAM(5, 5));
     EXPECT_EQ(services.opened, std::vector<std::string>(3, "http://www.example.com/kestrum"));
+    // Shown, not hidden: a browser not yet running would otherwise start unseen.
+    EXPECT_EQ(services.shownAs, std::vector<int>(3, SW_SHOWNORMAL));
     const std::wstring text = textOf(adv);
     EXPECT_EQ(text.substr(text.size() - 30), L"http://www.example.com/kestrum");
 }
