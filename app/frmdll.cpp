@@ -304,8 +304,8 @@ bool Frmdll::onSetCursor(HWND under, int hitTest) {
 // export the subclassing helpers by ordinal only.
 void Frmdll::subclass(HWND child, WNDPROC& original) {
     ::SetWindowLongPtrW(child, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    original = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(
-        child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Frmdll::controlProc)));
+    original = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrW(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Frmdll::controlProc)));
 }
 
 LRESULT CALLBACK Frmdll::controlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -407,7 +407,8 @@ namespace {
 
 std::wstring windowText(HWND hwnd) {
     std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(hwnd)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(::GetWindowTextW(hwnd, &text[0], static_cast<int>(text.size()))));
+    text.resize(
+        static_cast<std::size_t>(::GetWindowTextW(hwnd, &text[0], static_cast<int>(text.size()))));
     return text;
 }
 

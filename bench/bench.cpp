@@ -93,9 +93,10 @@ void compare(const char* name, int runs, const std::function<void()>& kestrum,
 void bareBackup(const std::wstring& folder, const std::wstring& out, bool fast) {
     WIN32_FIND_DATAW data;
     const std::wstring pattern = folder + L"\\*";
-    HANDLE find = fast ? ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
-                                            FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH)
-                       : ::FindFirstFileW(pattern.c_str(), &data);
+    HANDLE find =
+        fast ? ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                  nullptr, FIND_FIRST_EX_LARGE_FETCH)
+             : ::FindFirstFileW(pattern.c_str(), &data);
     std::string bytes;
     char name[MAX_PATH * 2];
     if (find != INVALID_HANDLE_VALUE) {

@@ -79,8 +79,8 @@ std::wstring failureText(const std::wstring& what, const std::wstring& path,
                          platform::Services& services, platform::ErrorCode error) {
     std::wstring text = what;
     if (!path.empty()) text += L":\r\n" + path;
-    text += L"\r\n\r\n" + services.errorReason(error) + L" (错误代码 " + std::to_wstring(error) +
-            L")";
+    text +=
+        L"\r\n\r\n" + services.errorReason(error) + L" (错误代码 " + std::to_wstring(error) + L")";
     return text;
 }
 

@@ -136,8 +136,8 @@ void restore(platform::Services& services, WindowPort& window, DirList& Dir1,
     std::wstring unreadable;
     if (const platform::ErrorCode error = systemFolders.load(services, folders, unreadable)) {
         window.setBusyCursor(false);
-        failed(window, failureText(L"无法读取系统文件夹,没有还原任何文件", unreadable, services,
-                                   error));
+        failed(window,
+               failureText(L"无法读取系统文件夹,没有还原任何文件", unreadable, services, error));
         return;
     }
 
@@ -183,9 +183,9 @@ void restore(platform::Services& services, WindowPort& window, DirList& Dir1,
         window.setCountText(L"已还原" + std::to_wstring(counts.restored) +
                             L"个文件,备份列表读取失败.");
         // Never "Successfully": the list was not read to its end.
-        failed(window, finalBoxText(counts, false) + failureLines + L"\r\n\r\n" +
-                           failureText(L"读取备份列表时出错,还原没有完成", listPath, services,
-                                       readError));
+        failed(window,
+               finalBoxText(counts, false) + failureLines + L"\r\n\r\n" +
+                   failureText(L"读取备份列表时出错,还原没有完成", listPath, services, readError));
     } else {
         window.setCountText(finalLabelText(counts));
         window.messageBox(finalBoxText(counts, true) + failureLines, std::wstring(), Buttons::Ok,

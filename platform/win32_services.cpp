@@ -26,16 +26,16 @@ bool wideToAnsi(const std::wstring& text, std::string& out) {
     const DWORD flags = utf8 ? errInvalidChars : WC_NO_BEST_FIT_CHARS;
     BOOL usedDefault = FALSE;
     BOOL* used = utf8 ? nullptr : &usedDefault;
-    const int size =
-        ::WideCharToMultiByte(CP_ACP, flags, text.data(), length, nullptr, 0, nullptr, used);
-    if (size <= 0 || usedDefault) return false;
-    out.resize(static_cast<std::size_t>(size));
-    const int written =
-        ::WideCharToMultiByte(CP_ACP, flags, text.data(), length, &out[0], size, nullptr, used);
-    if (written != size || usedDefault) {
+    // One call in the usual case: no code page takes more than three bytes
+    // for a UTF-16 unit. A backup converts every name of the folder.
+    out.resize(text.size() * 3);
+    const int written = ::WideCharToMultiByte(CP_ACP, flags, text.data(), length, &out[0],
+                                              static_cast<int>(out.size()), nullptr, used);
+    if (written <= 0 || usedDefault) {
         out.clear();
         return false;
     }
+    out.resize(static_cast<std::size_t>(written));
     return true;
 }
 
@@ -117,7 +117,7 @@ std::wstring joinPattern(const std::wstring& folder) {
 }
 
 DWORD CALLBACK copyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD,
-                           DWORD, HANDLE, HANDLE, LPVOID beat) {
+                            DWORD, HANDLE, HANDLE, LPVOID beat) {
     (*static_cast<std::function<void()>*>(beat))();
     return PROGRESS_CONTINUE;
 }
@@ -202,9 +202,8 @@ ErrorCode Win32Services::listFolder(const std::wstring& folder, bool directories
                                     std::vector<FolderEntry>& entries) {
     const RedirectionOff realSystemFolder;
     const auto beat = [this] { heartbeat(); };
-    return listing_.list([&](Listing how) {
-        return listFolderWith(how, folder, directories, entries, beat);
-    });
+    return listing_.list(
+        [&](Listing how) { return listFolderWith(how, folder, directories, entries, beat); });
 }
 
 ErrorCode Win32Services::createFolder(const std::wstring& path) {
@@ -319,7 +318,8 @@ bool systemHasFastListing() {
     OSVERSIONINFOW version = {};
     version.dwOSVersionInfoSize = sizeof(version);
     if (!::GetVersionExW(&version)) return false;
-    return version.dwMajorVersion > 6 || (version.dwMajorVersion == 6 && version.dwMinorVersion >= 1);
+    return version.dwMajorVersion > 6 ||
+           (version.dwMajorVersion == 6 && version.dwMinorVersion >= 1);
 }
 
 ErrorCode ListingChoice::list(const std::function<ErrorCode(Listing)>& lister) {
@@ -336,15 +336,16 @@ ErrorCode ListingChoice::list(const std::function<ErrorCode(Listing)>& lister) {
 
 ErrorCode listFolderWith(Listing how, const std::wstring& folder, bool directories,
                          std::vector<FolderEntry>& entries, const std::function<void()>& beat) {
-    constexpr int basicInfo = 1;             // FindExInfoBasic: no short names
-    constexpr DWORD largeFetch = 2;          // FIND_FIRST_EX_LARGE_FETCH: batched reads
-    constexpr std::size_t beatEvery = 256;   // entries between two heartbeats
+    constexpr int basicInfo = 1;           // FindExInfoBasic: no short names
+    constexpr DWORD largeFetch = 2;        // FIND_FIRST_EX_LARGE_FETCH: batched reads
+    constexpr std::size_t beatEvery = 256; // entries between two heartbeats
     if (beat) beat();
     const std::wstring pattern = joinPattern(folder);
     WIN32_FIND_DATAW data;
     FindHandle find(how == Listing::Fast
-                        ? ::FindFirstFileExW(pattern.c_str(), static_cast<FINDEX_INFO_LEVELS>(basicInfo),
-                                             &data, FindExSearchNameMatch, nullptr, largeFetch)
+                        ? ::FindFirstFileExW(pattern.c_str(),
+                                             static_cast<FINDEX_INFO_LEVELS>(basicInfo), &data,
+                                             FindExSearchNameMatch, nullptr, largeFetch)
                         : ::FindFirstFileW(pattern.c_str(), &data));
     if (!find) {
         const ErrorCode error = ::GetLastError();

@@ -372,8 +372,8 @@ TEST_F(EndToEnd, BackupThenRestoreRefillsADeletedCacheFolder) {
     box = waitForBox(L"Kestrum");
     ASSERT_NE(box.hwnd, nullptr);
     const std::wstring reason = platform::errorMessage(ERROR_SHARING_VIOLATION);
-    EXPECT_EQ(box.text, L"DllCache(0) Restored, 2 Failed\r\n\r\n" + reason +
-                            L" (2): e2e-r1.dll, e2e-r2.sys");
+    EXPECT_EQ(box.text,
+              L"DllCache(0) Restored, 2 Failed\r\n\r\n" + reason + L" (2): e2e-r1.dll, e2e-r2.sys");
     ::SetForegroundWindow(box.hwnd);
     ::Sleep(100);
     pressCombo({VK_CONTROL}, 'C');

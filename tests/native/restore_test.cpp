@@ -149,7 +149,8 @@ TEST_F(Restore, AFileNamedDllcacheMakesEveryCopyFail) {
     services.addFile(sys + L"b.dll", "B");
     run();
     EXPECT_EQ(services.at(cacheDir).data, "not a folder");
-    EXPECT_EQ(lastBox().text, L"DllCache(0) Restored, 2 Failed\r\n\r\n<reason 3> (2): a.dll, b.dll");
+    EXPECT_EQ(lastBox().text,
+              L"DllCache(0) Restored, 2 Failed\r\n\r\n<reason 3> (2): a.dll, b.dll");
 }
 
 TEST_F(Restore, EntriesThatAreNotBareNamesTouchNothing) {

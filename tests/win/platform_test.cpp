@@ -36,7 +36,8 @@ void expectBothListingsAgree(const std::wstring& folder, bool directories) {
         std::vector<std::wstring> v;
         for (const platform::FolderEntry& e : entries)
             v.push_back(e.name + L"|" + std::to_wstring(e.attributes.hidden) +
-                        std::to_wstring(e.attributes.system) + std::to_wstring(e.attributes.readOnly) +
+                        std::to_wstring(e.attributes.system) +
+                        std::to_wstring(e.attributes.readOnly) +
                         std::to_wstring(e.attributes.directory));
         std::sort(v.begin(), v.end());
         return v;

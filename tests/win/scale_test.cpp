@@ -35,9 +35,9 @@ TEST(Scale, BackupListsAHundredThousandFiles) {
     // Both ways of listing agree on a folder this large.
     std::vector<platform::FolderEntry> fast, compatible;
     ASSERT_EQ(platform::listFolderWith(platform::Listing::Fast, cacheDir, false, fast, {}), 0u);
-    ASSERT_EQ(platform::listFolderWith(platform::Listing::Compatible, cacheDir, false, compatible,
-                                       {}),
-              0u);
+    ASSERT_EQ(
+        platform::listFolderWith(platform::Listing::Compatible, cacheDir, false, compatible, {}),
+        0u);
     ASSERT_EQ(fast.size(), seededFiles);
     ASSERT_EQ(compatible.size(), seededFiles);
     for (std::size_t i = 0; i < seededFiles; ++i)
