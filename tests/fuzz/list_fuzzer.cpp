@@ -24,7 +24,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::unique_ptr<platform::ByteReader> source;
     require(services.openRead(L"D:\\tools\\filelist.kdl", source) == 0);
 
+    // The check for text in an ANSI code page reads it all and never fails.
+    platform::ErrorCode error = 0;
+    const cache::ListText text = cache::checkListText(*source, error);
+    require(error == 0 && text != cache::ListText::Failed);
+    require(services.openRead(L"D:\\tools\\filelist.kdl", source) == 0);
+
     cache::ListReader reader(*source, services);
+    cache::FileReport report; // the result box's list of names
     std::size_t lineEnds = 0;
     for (char c : bytes)
         lineEnds += c == '\n';
@@ -36,6 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(++items <= lineEnds + 1); // never more lines than the file has
         if (item != cache::ListReader::Item::Name) continue;
         require(!name.empty());
+        report.add(static_cast<platform::ErrorCode>(name.size() % 3), name);
         require(name.size() <= cache::ListReader::maxLineBytes + 1);
         if (!cache::isBareFileName(name)) continue;
         // A name that passes stays inside the folder it is joined onto.
@@ -43,6 +51,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(joined.find(L'\\', 20) == std::wstring::npos);
         require(name.find_first_of(L"\\/:") == std::wstring::npos);
         require(name.find_first_not_of(L". ") != std::wstring::npos);
+    }
+    // However many names and whatever their width, no line of it is wider
+    // than the box allows.
+    const std::wstring lines = report.text(services);
+    std::size_t width = 0;
+    for (const wchar_t c : lines) {
+        width = c == L'\n' ? 0 : width + (c >= 0x1100 ? 2 : 1);
+        require(width <= cache::FileReport::lineColumns + 1); // +1: the CR before a LF
     }
     return 0;
 }
