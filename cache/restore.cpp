@@ -110,6 +110,7 @@ bool openList(platform::Services& services, WindowPort& window, const std::wstri
         return false;
     }
     // Read again from the start.
+    source.reset();
     if (error == 0) error = services.openRead(listPath, source);
     if (error != 0) {
         failed(window, failureText(L"无法读取备份列表", listPath, services, error));
