@@ -21,8 +21,10 @@ mode = sys.argv[1] if len(sys.argv) > 1 else ""
 
 
 def program_files():
-    for name in os.listdir(drive):
-        if name.lower() == "program files":
+    """The folder Wine opens for C:\\program files: the exact spelling first."""
+    names = os.listdir(drive)
+    for name in ["program files"] + names:
+        if name in names and name.lower() == "program files":
             return os.path.join(drive, name)
     return os.path.join(drive, "Program Files")
 
