@@ -20,9 +20,6 @@ constexpr ErrorCode errorFileNotFound = 2;
 constexpr ErrorCode errorPathNotFound = 3;
 constexpr ErrorCode errorNotAFolder = 267; // ERROR_DIRECTORY
 
-// How the shell shows what it opens (SW_SHOWNORMAL).
-constexpr int showNormal = 1;
-
 struct Attributes {
     bool exists = false;
     bool directory = false;
