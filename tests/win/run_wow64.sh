@@ -7,12 +7,15 @@ set -euo pipefail
 exe=$(realpath "$1")
 prefix=$(realpath -m "$2")
 export WINEPREFIX="$prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$prefix/.kestrum-ready" ]; then
+if [ ! -f "$prefix/.kestrum-ready-xp64" ]; then
   rm -rf "$prefix"
   mkdir -p "$prefix"
   wineboot -i >/dev/null 2>&1
   wineserver -w
-  touch "$prefix/.kestrum-ready"
+  # Answers as XP x64, one of the 64-bit systems with a dllcache folder.
+  wine reg add 'HKCU\Software\Wine' /v Version /d winxp64 /f >/dev/null 2>&1
+  wineserver -w
+  touch "$prefix/.kestrum-ready-xp64"
 fi
 wineserver -p
 wine cmd /c exit >/dev/null 2>&1 || true
