@@ -43,6 +43,7 @@ class Headless : public cache::WindowPort {
     void setCountEnabled(bool) override {}
     void setCountText(const std::wstring&) override {}
     void keepAlive() override {}
+    bool sessionEnding() const override { return false; }
     void showProgress(const std::wstring&) override {}
     void setBusyCursor(bool) override {}
 };

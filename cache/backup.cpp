@@ -21,16 +21,23 @@ void backUp(platform::Services& services, WindowPort& window, FileList& File1) {
         fail(services, window, L"无法取得系统文件夹", std::wstring(), error);
         return;
     }
-    if (const platform::ErrorCode error = File1.setPath(folders.cache)) {
-        fail(services, window, L"无法读取dllcache文件夹", folders.cache, error);
+    const platform::ErrorCode listed = File1.setPath(folders.cache);
+    if (window.sessionEnding()) return; // the old list stays as it was
+    if (listed != 0) {
+        fail(services, window, L"无法读取dllcache文件夹", folders.cache, listed);
         return;
     }
-    if (File1.count() == 0) {
+    // An interrupted restore's temporary copy is not a cache file.
+    std::vector<std::wstring> names;
+    names.reserve(File1.count());
+    for (const std::wstring& name : File1.entries())
+        if (!isRestoreTemp(services, name)) names.push_back(name);
+    if (names.empty()) {
         window.messageBox(backup_text::empty, std::wstring(), Buttons::Ok, Icon::Information);
         return;
     }
 
-    const EncodedList list = encodeList(File1.entries(), services);
+    const EncodedList list = encodeList(names, services);
 
     // The old list is replaced only once the new one is completely on disk,
     // so a failure at any point leaves it as it was.
@@ -67,7 +74,9 @@ void runBackup(platform::Services& services, WindowPort& window, FileList& File1
     window.setBackupEnabled(false);
     {
         // A cache folder of many thousand files takes a while to list.
-        const platform::HeartbeatWhile alive(services, [&window] { window.keepAlive(); });
+        const platform::HeartbeatWhile alive(
+            services, [&window] { window.keepAlive(); },
+            [&window] { return !window.sessionEnding(); });
         backUp(services, window, File1);
     }
     window.setBackupEnabled(true);

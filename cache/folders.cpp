@@ -34,6 +34,10 @@ platform::ErrorCode resolveFolders(platform::Services& services, Folders& folder
     return 0;
 }
 
+bool isRestoreTemp(platform::Services& services, const std::wstring& name) {
+    return services.caseKey(name) == services.caseKey(restoreTempName);
+}
+
 std::wstring cacheEntry(const Folders& folders, const std::wstring& name) {
     return folders.system + L"dllcache\\" + name;
 }

@@ -5,6 +5,48 @@
 
 namespace cache {
 
+namespace {
+
+// Strict UTF-8 to wide text: no overlong forms, surrogates or values past
+// U+10FFFF. Where wchar_t is 16 bits (Windows) the result is UTF-16.
+bool fromUtf8(const std::string& bytes, std::wstring& out) {
+    out.clear();
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char lead = p[i];
+        std::size_t more = 0;
+        char32_t c = 0, least = 0;
+        if (lead < 0x80) {
+            c = lead;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            more = 1, c = lead & 0x1Fu, least = 0x80;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            more = 2, c = lead & 0x0Fu, least = 0x800;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            more = 3, c = lead & 0x07u, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (n - i <= more) return false;
+        for (std::size_t k = 1; k <= more; ++k) {
+            if ((p[i + k] & 0xC0u) != 0x80u) return false;
+            c = (c << 6) | (p[i + k] & 0x3Fu);
+        }
+        if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+        i += more + 1;
+        if (sizeof(wchar_t) == 2 && c >= 0x10000) {
+            out += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+            out += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<wchar_t>(c);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 EncodedList encodeList(const std::vector<std::wstring>& names, platform::Services& services) {
     EncodedList list;
     std::string ansi;
@@ -90,7 +132,12 @@ ListReader::Item ListReader::next(std::wstring& name) {
             break;
         }
     }
-    if (firstLine_ && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+    // A list saved as UTF-8 by Notepad starts with its byte-order mark;
+    // its names are then UTF-8, not the code page.
+    if (firstLine_ && line.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        line.erase(0, 3);
+        utf8_ = true;
+    }
     firstLine_ = false;
     if (tooLong) return Item::Unusable;
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -98,7 +145,7 @@ ListReader::Item ListReader::next(std::wstring& name) {
         done_ = true;
         return Item::End;
     }
-    if (!services_.fromAnsi(line, name)) return Item::Unusable;
+    if (!(utf8_ ? fromUtf8(line, name) : services_.fromAnsi(line, name))) return Item::Unusable;
     return Item::Name;
 }
 

@@ -27,7 +27,8 @@ enum class ListText { Text, NotText, Failed };
 ListText checkListText(platform::ByteReader& source, platform::ErrorCode& error);
 
 // Streams the lines of a list file: memory stays bounded whatever the
-// file's size. Lines may end in CR LF or a bare LF.
+// file's size. Lines may end in CR LF or a bare LF. A file that starts with
+// a UTF-8 byte-order mark is read as UTF-8.
 class ListReader {
   public:
     enum class Item {
@@ -56,6 +57,7 @@ class ListReader {
     bool eof_ = false;
     bool done_ = false;
     bool firstLine_ = true;
+    bool utf8_ = false; // the file starts with a UTF-8 byte-order mark
     platform::ErrorCode error_ = 0;
 };
 

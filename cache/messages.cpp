@@ -4,8 +4,15 @@ namespace cache {
 
 namespace {
 
+bool isLowSurrogate(wchar_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+// East Asian characters are drawn twice as wide. A surrogate pair is one
+// character: its second half takes no column, so no cut falls between them.
 std::size_t columns(wchar_t c) {
-    return c >= 0x1100 ? 2 : 1; // East Asian characters are drawn twice as wide
+    if (isLowSurrogate(c)) return 0;
+    return c >= 0x1100 ? 2 : 1;
 }
 
 std::size_t columns(const std::wstring& text) {
@@ -24,6 +31,7 @@ std::wstring fitted(const std::wstring& name, std::size_t width) {
         w += columns(name[i - 1]);
         tail.insert(tail.begin(), name[i - 1]);
     }
+    if (!tail.empty() && isLowSurrogate(tail.front())) tail.erase(0, 1);
     std::wstring head;
     for (std::size_t i = 0, w = 0; w + columns(name[i]) <= width - tailWidth - 1; ++i) {
         w += columns(name[i]);

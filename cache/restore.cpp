@@ -94,6 +94,17 @@ std::wstring finalBoxText(const RestoreCounts& counts, bool listReadToEnd) {
 
 namespace {
 
+// Copies `from` into the cache under `name` through the temporary name:
+// the real name holds its old content until the new one is complete.
+platform::ErrorCode copyIntoCache(platform::Services& services, const Folders& folders,
+                                  const std::wstring& from, const std::wstring& name) {
+    const std::wstring temp = cacheEntry(folders, restoreTempName);
+    platform::ErrorCode error = services.copyFile(from, temp);
+    if (error == 0) error = services.replaceFile(temp, cacheEntry(folders, name));
+    if (error != 0) services.deleteFile(temp);
+    return error;
+}
+
 void failed(WindowPort& window, const std::wstring& text) {
     window.messageBox(text, std::wstring(), Buttons::Ok, Icon::Exclamation);
 }
@@ -137,6 +148,7 @@ void restore(platform::Services& services, WindowPort& window, DirList& Dir1,
     std::wstring unreadable;
     if (const platform::ErrorCode error = systemFolders.load(services, folders, unreadable)) {
         window.setBusyCursor(false);
+        if (window.sessionEnding()) return;
         failed(window,
                failureText(L"无法读取系统文件夹,没有还原任何文件", unreadable, services, error));
         return;
@@ -145,6 +157,8 @@ void restore(platform::Services& services, WindowPort& window, DirList& Dir1,
     // Anything named dllcache counts: a file of that name is not replaced,
     // and the copies into it then fail and are reported.
     if (!services.attributes(folders.cache).exists) services.createFolder(folders.cache);
+    // Left by a run that was killed in the middle of a copy.
+    services.deleteFile(cacheEntry(folders, restoreTempName));
 
     ListReader reader(*source, services);
     ProgramFilesSearch programFiles(services, Dir1);
@@ -161,11 +175,13 @@ void restore(platform::Services& services, WindowPort& window, DirList& Dir1,
         }
         // A line that is not a bare file name is never joined onto a
         // folder: it is skipped like a name found nowhere.
-        if (item == ListReader::Item::Name && isBareFileName(name)) {
+        if (item == ListReader::Item::Name && isBareFileName(name) &&
+            !isRestoreTemp(services, name)) {
             const std::wstring from = findSource(systemFolders, folders, Dir1, programFiles, name);
             if (!from.empty()) {
-                if (const platform::ErrorCode error =
-                        services.copyFile(from, cacheEntry(folders, name))) {
+                const platform::ErrorCode error = copyIntoCache(services, folders, from, name);
+                if (window.sessionEnding()) break;
+                if (error != 0) {
                     ++counts.failed;
                     failures.add(error, name);
                 } else {
@@ -173,11 +189,15 @@ void restore(platform::Services& services, WindowPort& window, DirList& Dir1,
                 }
             }
         }
+        if (window.sessionEnding()) break;
         window.showProgress(progressText(counts.restored));
     }
     source.reset();
 
     window.setBusyCursor(false);
+    // The session is ending: every cache file is whole, and there is no
+    // one left to read a result.
+    if (window.sessionEnding()) return;
     std::wstring failureLines;
     if (counts.failed != 0) failureLines = L"\r\n\r\n" + failures.text(services);
     if (readError != 0) {
@@ -210,7 +230,9 @@ void runRestore(platform::Services& services, WindowPort& window, DirList& Dir1)
     window.setRestoreEnabled(false);
     {
         // The tree walk, large listings and copies keep the window answering.
-        const platform::HeartbeatWhile alive(services, [&window] { window.keepAlive(); });
+        const platform::HeartbeatWhile alive(
+            services, [&window] { window.keepAlive(); },
+            [&window] { return !window.sessionEnding(); });
         restore(services, window, Dir1, listPath);
     }
     window.setRestoreEnabled(true);

@@ -29,6 +29,9 @@ class WindowPort {
     // Progress during a long command, shown at the same pace.
     virtual void showProgress(const std::wstring& text) = 0;
     virtual void setBusyCursor(bool busy) = 0;
+    // True once the user's session is ending: the command stops at once
+    // and shows nothing more.
+    virtual bool sessionEnding() const = 0;
 };
 
 } // namespace cache

@@ -19,6 +19,7 @@ using ErrorCode = std::uint32_t;
 constexpr ErrorCode errorFileNotFound = 2;
 constexpr ErrorCode errorPathNotFound = 3;
 constexpr ErrorCode errorNotAFolder = 267; // ERROR_DIRECTORY
+constexpr ErrorCode errorCancelled = 1223;  // ERROR_CANCELLED: a long call gave up
 
 struct Attributes {
     bool exists = false;
@@ -61,7 +62,8 @@ class Services {
                                  std::vector<FolderEntry>& entries) = 0;
     virtual ErrorCode createFolder(const std::wstring& path) = 0;
     virtual ErrorCode deleteFile(const std::wstring& path) = 0;
-    // Copies over an existing file of the same name.
+    // Copies over an existing file of the same name (which a failure may
+    // leave cut short: callers copy to a temporary name and then move).
     virtual ErrorCode copyFile(const std::wstring& from, const std::wstring& to) = 0;
     // Creates `path` afresh (replacing a previous file) and writes all of
     // `bytes` to it, flushed; a partial file is removed on failure.
@@ -89,23 +91,33 @@ class Services {
     virtual std::wstring errorReason(ErrorCode error) = 0;
 
     // Called now and then during long calls (large listings, copies), so a
-    // window can go on answering the system while they run.
-    void setHeartbeat(std::function<void()> heartbeat) { heartbeat_ = std::move(heartbeat); }
+    // window can go on answering the system while they run. When `goOn`
+    // answers false after a beat, the call gives up with errorCancelled,
+    // leaving no partial file under the name it was writing.
+    void setHeartbeat(std::function<void()> heartbeat, std::function<bool()> goOn = nullptr) {
+        heartbeat_ = std::move(heartbeat);
+        goOn_ = std::move(goOn);
+    }
 
   protected:
-    void heartbeat() const {
+    // False when the call in progress must give up.
+    bool heartbeat() const {
         if (heartbeat_) heartbeat_();
+        return !goOn_ || goOn_();
     }
 
   private:
     std::function<void()> heartbeat_;
+    std::function<bool()> goOn_;
 };
 
 // The heartbeat for the span of one command.
 class HeartbeatWhile {
   public:
-    HeartbeatWhile(Services& services, std::function<void()> heartbeat) : services_(services) {
-        services_.setHeartbeat(std::move(heartbeat));
+    HeartbeatWhile(Services& services, std::function<void()> heartbeat,
+                   std::function<bool()> goOn = nullptr)
+        : services_(services) {
+        services_.setHeartbeat(std::move(heartbeat), std::move(goOn));
     }
     ~HeartbeatWhile() { services_.setHeartbeat(nullptr); }
     HeartbeatWhile(const HeartbeatWhile&) = delete;

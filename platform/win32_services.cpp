@@ -60,19 +60,27 @@ bool ansiToWide(const std::string& bytes, std::wstring& out) {
 // A 32-bit program on 64-bit Windows sees the 32-bit system folder in place
 // of the real one. The commands work on the real system folder and its
 // dllcache, so redirection is off for the span of each of their file calls
-// and nowhere else. Elsewhere the calls fail and change nothing.
+// and nowhere else: the heartbeat inside a long call (which lets the window
+// answer the system, and with it hooks, IMEs and sent messages) runs with
+// redirection back on. Elsewhere the calls fail and change nothing.
 class RedirectionOff {
   public:
-    RedirectionOff() {
-        static const Functions f = load();
-        revert_ = f.revert;
-        active_ = f.disable != nullptr && f.disable(&old_) != FALSE;
-    }
-    ~RedirectionOff() {
-        if (active_) revert_(old_);
-    }
+    RedirectionOff() : functions_(load()) { off(); }
+    ~RedirectionOff() { on(); }
     RedirectionOff(const RedirectionOff&) = delete;
     RedirectionOff& operator=(const RedirectionOff&) = delete;
+
+    // Redirection as usual for the span of a call that is not a file call.
+    class BackOn {
+      public:
+        explicit BackOn(RedirectionOff& r) : r_(r) { r_.on(); }
+        ~BackOn() { r_.off(); }
+        BackOn(const BackOn&) = delete;
+        BackOn& operator=(const BackOn&) = delete;
+
+      private:
+        RedirectionOff& r_;
+    };
 
   private:
     using Disable = BOOL(WINAPI*)(PVOID*);
@@ -81,7 +89,18 @@ class RedirectionOff {
         Disable disable = nullptr;
         Revert revert = nullptr;
     };
-    static Functions load() {
+    void off() {
+        active_ = functions_.disable != nullptr && functions_.disable(&old_) != FALSE;
+    }
+    void on() {
+        if (active_) functions_.revert(old_);
+        active_ = false;
+    }
+    static const Functions& load() {
+        static const Functions f = find();
+        return f;
+    }
+    static Functions find() {
         // Windows 2000 has no IsWow64Process, and 32-bit XP none of the
         // redirection calls: there is nothing to switch off there.
         using IsWow64 = BOOL(WINAPI*)(HANDLE, PBOOL);
@@ -94,7 +113,7 @@ class RedirectionOff {
         if (f.revert == nullptr) f.disable = nullptr;
         return f;
     }
-    Revert revert_ = nullptr;
+    const Functions& functions_;
     PVOID old_ = nullptr;
     bool active_ = false;
 };
@@ -118,8 +137,8 @@ std::wstring joinPattern(const std::wstring& folder) {
 
 DWORD CALLBACK copyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD,
                             DWORD, HANDLE, HANDLE, LPVOID beat) {
-    (*static_cast<std::function<void()>*>(beat))();
-    return PROGRESS_CONTINUE;
+    // Cancelling makes the system delete the partial destination.
+    return (*static_cast<std::function<bool()>*>(beat))() ? PROGRESS_CONTINUE : PROGRESS_CANCEL;
 }
 
 class FileReader : public ByteReader {
@@ -200,8 +219,11 @@ Attributes Win32Services::attributes(const std::wstring& path) {
 
 ErrorCode Win32Services::listFolder(const std::wstring& folder, bool directories,
                                     std::vector<FolderEntry>& entries) {
-    const RedirectionOff realSystemFolder;
-    const auto beat = [this] { heartbeat(); };
+    RedirectionOff realSystemFolder;
+    const auto beat = [this, &realSystemFolder] {
+        const RedirectionOff::BackOn usual(realSystemFolder);
+        return heartbeat();
+    };
     return listing_.list(
         [&](Listing how) { return listFolderWith(how, folder, directories, entries, beat); });
 }
@@ -217,13 +239,16 @@ ErrorCode Win32Services::deleteFile(const std::wstring& path) {
 }
 
 ErrorCode Win32Services::copyFile(const std::wstring& from, const std::wstring& to) {
-    const RedirectionOff realSystemFolder;
+    RedirectionOff realSystemFolder;
     // The progress routine runs on this thread between the chunks of a copy,
     // so a large file does not keep the window from answering.
-    std::function<void()> beat = [this] { heartbeat(); };
-    return ::CopyFileExW(from.c_str(), to.c_str(), &copyProgress, &beat, nullptr, 0)
-               ? 0
-               : ::GetLastError();
+    std::function<bool()> beat = [this, &realSystemFolder] {
+        const RedirectionOff::BackOn usual(realSystemFolder);
+        return heartbeat();
+    };
+    if (::CopyFileExW(from.c_str(), to.c_str(), &copyProgress, &beat, nullptr, 0)) return 0;
+    const ErrorCode error = ::GetLastError();
+    return error == ERROR_REQUEST_ABORTED ? errorCancelled : error;
 }
 
 ErrorCode Win32Services::writeNewFile(const std::wstring& path, const std::string& bytes) {
@@ -335,11 +360,11 @@ ErrorCode ListingChoice::list(const std::function<ErrorCode(Listing)>& lister) {
 }
 
 ErrorCode listFolderWith(Listing how, const std::wstring& folder, bool directories,
-                         std::vector<FolderEntry>& entries, const std::function<void()>& beat) {
+                         std::vector<FolderEntry>& entries, const std::function<bool()>& beat) {
     constexpr int basicInfo = 1;           // FindExInfoBasic: no short names
     constexpr DWORD largeFetch = 2;        // FIND_FIRST_EX_LARGE_FETCH: batched reads
     constexpr std::size_t beatEvery = 256; // entries between two heartbeats
-    if (beat) beat();
+    if (beat && !beat()) return errorCancelled;
     const std::wstring pattern = joinPattern(folder);
     WIN32_FIND_DATAW data;
     FindHandle find(how == Listing::Fast
@@ -353,7 +378,7 @@ ErrorCode listFolderWith(Listing how, const std::wstring& folder, bool directori
     }
     std::size_t seen = 0;
     do {
-        if (++seen % beatEvery == 0 && beat) beat();
+        if (++seen % beatEvery == 0 && beat && !beat()) return errorCancelled;
         const bool isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         if (isDirectory != directories) continue;
         const wchar_t* n = data.cFileName;

@@ -14,9 +14,10 @@ namespace platform {
 enum class Listing { Fast, Compatible };
 
 // Lists `folder` the given way, as Services::listFolder does; `beat` is
-// called at the start and every few hundred entries.
+// called at the start and every few hundred entries, and the listing gives
+// up with errorCancelled when it answers false.
 ErrorCode listFolderWith(Listing how, const std::wstring& folder, bool directories,
-                         std::vector<FolderEntry>& entries, const std::function<void()>& beat);
+                         std::vector<FolderEntry>& entries, const std::function<bool()>& beat);
 
 // Which listing to use: the fast one where the system is new enough for it,
 // and the compatible one from the first time the system rejects the call.

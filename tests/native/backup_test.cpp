@@ -63,6 +63,8 @@ TEST_F(Backup, ListsEveryFileWhateverItsAttributesButNoFolders) {
 
 TEST_F(Backup, EmptyCacheFolderIsReportedAndTheOldListKept) {
     services.addDir(cacheDir + L"\\only-a-folder");
+    // An interrupted restore's temporary copy is no cache file.
+    addCached(L"KESTRUM-RESTORE.TMP");
     services.addFile(listPath, "old.dll\r\n");
     run();
     ASSERT_EQ(window.boxes.size(), 2u);
@@ -168,6 +170,16 @@ TEST_F(BackupFailure, ListFileCannotBeReplaced) {
     services.nodes[listPath].readOnly = true;
     run();
     expectReported(listPath, fake::accessDenied);
+}
+
+// Logoff while the folder is listed: nothing is written, nothing shown.
+TEST_F(BackupFailure, SessionEndingKeepsTheOldListAndShowsNothing) {
+    window.ending = true;
+    run();
+    EXPECT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(services.at(listPath).data, "old.dll\r\n");
+    EXPECT_TRUE(window.backupEnabled);
+    expectNoLeftovers();
 }
 
 TEST_F(BackupFailure, SystemFolderUnknown) {

@@ -212,6 +212,14 @@ class Services : public platform::Services {
         Node moved = src->second;
         nodes.erase(src);
         nodes[to] = moved;
+        // The latest copy to `from` is recorded where it ended up.
+        for (auto c = copies.rbegin(); c != copies.rend(); ++c) {
+            if (c->size() > from.size() &&
+                c->compare(c->size() - from.size(), from.size(), from) == 0) {
+                c->replace(c->size() - from.size(), from.size(), to);
+                break;
+            }
+        }
         return 0;
     }
 
@@ -344,6 +352,8 @@ class Window : public cache::WindowPort {
         busy = b;
         events.push_back(b ? L"cursor:wait" : L"cursor:arrow");
     }
+    bool ending = false; // the session ends; set by a test, perhaps from a heartbeat
+    bool sessionEnding() const override { return ending; }
 };
 
 } // namespace fake

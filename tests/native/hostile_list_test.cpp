@@ -54,6 +54,9 @@ class Services : public fake::Services {
         ++copied;
         return 0;
     }
+    platform::ErrorCode replaceFile(const std::wstring& from, const std::wstring& to) override {
+        return generatedLines == 0 ? fake::Services::replaceFile(from, to) : 0;
+    }
 };
 
 struct HostileList : ::testing::Test {

@@ -1,4 +1,5 @@
 #include "cache/restore.h"
+#include "cache/folders.h"
 #include "cache/messages.h"
 #include "cache/program_files.h"
 #include "fakes.h"
@@ -138,6 +139,54 @@ TEST_F(Restore, FailedCopiesAreReportedNotCounted) {
     EXPECT_EQ(lastBox().text, L"DllCache(1) Restored, 2 Failed\r\n\r\n"
                               L"<reason 5> (1): ro.dll\r\n<reason 32> (1): locked.dll");
     EXPECT_EQ(lastBox().icon, cache::Icon::Exclamation);
+    EXPECT_TRUE(window.restoreEnabled);
+}
+
+// Each copy goes to a temporary name and is moved over the real one, so
+// the real name never holds a cut-short file.
+TEST_F(Restore, CopiesReplaceTheRealNameInOneStepAndLeaveNoTemporaryFile) {
+    const std::wstring temp = cacheDir + L"\\" + cache::restoreTempName;
+    services.addFile(temp, "left by a killed run").readOnly = false;
+    list("a.dll\r\nmoved.dll\r\nkestrum-restore.tmp\r\nb.dll\r\n");
+    services.addFile(sys + L"a.dll", "new a");
+    services.addFile(cacheDir + L"\\moved.dll", "old");
+    services.addFile(sys + L"moved.dll", "new");
+    services.failReplace[cacheDir + L"\\moved.dll"] = fake::diskFull;
+    services.addFile(sys + L"kestrum-restore.tmp", "never a cache entry");
+    services.addFile(sys + L"b.dll", "new b");
+    run();
+    EXPECT_EQ(cached(L"a.dll"), "new a");
+    EXPECT_EQ(cached(L"moved.dll"), "old");
+    EXPECT_EQ(cached(L"b.dll"), "new b");
+    EXPECT_FALSE(services.has(temp));
+    EXPECT_EQ(services.copies, (std::vector<std::wstring>{
+                                   sys + L"a.dll -> " + cacheDir + L"\\a.dll",
+                                   sys + L"moved.dll -> " + temp,
+                                   sys + L"b.dll -> " + cacheDir + L"\\b.dll"}));
+    EXPECT_EQ(lastBox().text, L"DllCache(2) Restored, 1 Failed\r\n\r\n<reason 112> (1): moved.dll");
+}
+
+// Logoff during a restore: it stops at the copy it is in, shows nothing
+// more and gives the window back.
+TEST_F(Restore, AnEndingSessionStopsTheRunAtOnce) {
+    struct EndsAfterFirstCopy : fake::Services {
+        fake::Window* window = nullptr;
+        platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to) override {
+            const platform::ErrorCode e = fake::Services::copyFile(from, to);
+            window->ending = true;
+            return e;
+        }
+    } ending;
+    ending.window = &window;
+    ending.addDir(cacheDir);
+    ending.addFile(listPath, "a.dll\r\nb.dll\r\n");
+    ending.addFile(sys + L"a.dll", "a");
+    ending.addFile(sys + L"b.dll", "b");
+    cache::DirList dir{ending};
+    cache::runRestore(ending, window, dir);
+    EXPECT_EQ(ending.copies, std::vector<std::wstring>{sys + L"a.dll -> " + cacheDir + L"\\a.dll"});
+    EXPECT_EQ(window.boxes.size(), 1u); // only the question
+    EXPECT_FALSE(window.busy);
     EXPECT_TRUE(window.restoreEnabled);
 }
 
@@ -313,6 +362,26 @@ TEST(FileReport, LongNamesAndReasonsStayWithinTheLine) {
     EXPECT_EQ(text.find(L"start"), 0u);
     EXPECT_NE(text.find(L"xend.dll,"), std::wstring::npos);
     EXPECT_NE(text.find(L"\u4E2D\u2026\u4E2D"), std::wstring::npos);
+
+    // Names of surrogate pairs (UTF-16) are cut and wrapped between pairs.
+    const std::wstring pair = L"\xD83D\xDE00";
+    std::wstring emoji;
+    for (int i = 0; i < 50; ++i)
+        emoji += pair;
+    cache::FileReport pairs;
+    pairs.add(0, emoji + L".dll");
+    pairs.add(0, emoji);
+    const std::wstring cut = pairs.text(services);
+    for (std::size_t i = 0; i < cut.size(); ++i) {
+        const bool high = cut[i] >= 0xD800 && cut[i] <= 0xDBFF;
+        const bool low = cut[i] >= 0xDC00 && cut[i] <= 0xDFFF;
+        if (high) {
+            EXPECT_TRUE(i + 1 < cut.size() && cut[i + 1] == 0xDE00) << i;
+        }
+        if (low) {
+            EXPECT_TRUE(i > 0 && cut[i - 1] == 0xD83D) << i;
+        }
+    }
 }
 
 // The program-files lookup.
