@@ -1,4 +1,5 @@
 #include "app/frmdll.h"
+#include "app/result_box.h"
 
 #include "cache/backup.h"
 #include "cache/program_files.h"
@@ -69,18 +70,6 @@ int dpiFor(HWND hwnd) {
     const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
     ::ReleaseDC(nullptr, screen);
     return dpi > 0 ? dpi : 96;
-}
-
-UINT iconFlag(cache::Icon icon) {
-    switch (icon) {
-    case cache::Icon::Information:
-        return MB_ICONINFORMATION;
-    case cache::Icon::Question:
-        return MB_ICONQUESTION;
-    case cache::Icon::Exclamation:
-        return MB_ICONEXCLAMATION;
-    }
-    return 0;
 }
 
 } // namespace
@@ -169,6 +158,8 @@ LRESULT CALLBACK Frmdll::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
 }
 
 LRESULT Frmdll::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT answered = 0;
+    if (command_.filter(message, wParam, lParam, answered)) return answered;
     switch (message) {
     case WM_CREATE:
         onCreate();
@@ -205,6 +196,7 @@ LRESULT Frmdll::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void Frmdll::onCreate() {
+    command_.attach(hwnd_);
     dpi_ = dpiFor(hwnd_);
     bigIcon_.reset(static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
                                                    ::GetSystemMetrics(SM_CXICON),
@@ -291,12 +283,17 @@ LRESULT Frmdll::onCtlColorStatic(HDC dc, HWND child) {
 }
 
 bool Frmdll::onSetCursor(HWND under, int hitTest) {
+    // While busy the label is no link: nothing there answers a click.
+    if (busyCursor_) {
+        ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+        return true;
+    }
     if (under == control(Control::lbladv)) {
         ::SetCursor(linkCursor_);
         return true;
     }
     if (hitTest != HTCLIENT) return false;
-    ::SetCursor(::LoadCursorW(nullptr, busy_ ? IDC_WAIT : IDC_ARROW));
+    ::SetCursor(::LoadCursorW(nullptr, IDC_ARROW));
     return true;
 }
 
@@ -372,7 +369,7 @@ void Frmdll::Form_KeyDown(int keyCode, int shift) {
 
 void Frmdll::Form_MouseMove() {
     setAdvColor(advOverWindow);
-    busy_ = false; // the window's pointer back to the default arrow
+    busyCursor_ = false; // the window's pointer back to the default arrow
     ::SetCursor(::LoadCursorW(nullptr, IDC_ARROW));
 }
 
@@ -386,12 +383,16 @@ void Frmdll::lbladv_MouseMove() {
     setAdvColor(advOverLabel);
 }
 
+// A click that reaches the window while a command runs (sent by another
+// program, say) starts nothing.
 void Frmdll::cmdBak_Click() {
-    cache::runBackup(services_, *this, File1);
+    const CommandRun::Scope one(command_);
+    if (one.entered()) cache::runBackup(services_, *this, File1);
 }
 
 void Frmdll::cmdRestore_Click() {
-    cache::runRestore(services_, *this, Dir1);
+    const CommandRun::Scope one(command_);
+    if (one.entered()) cache::runRestore(services_, *this, Dir1);
 }
 
 std::wstring Frmdll::SearchedFile(const std::wstring& fName, const std::wstring& SearchPath) {
@@ -400,68 +401,35 @@ std::wstring Frmdll::SearchedFile(const std::wstring& fName, const std::wstring&
 }
 
 void Frmdll::cmdExit_Click() {
-    if (hwnd_ != nullptr) ::DestroyWindow(hwnd_);
+    if (hwnd_ != nullptr && !command_.running()) ::DestroyWindow(hwnd_);
 }
-
-namespace {
-
-std::wstring windowText(HWND hwnd) {
-    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(hwnd)) + 1, L'\0');
-    text.resize(
-        static_cast<std::size_t>(::GetWindowTextW(hwnd, &text[0], static_cast<int>(text.size()))));
-    return text;
-}
-
-// Ctrl+C (or Ctrl+Insert) copies a message box's title, text and buttons,
-// in the form Windows itself uses, so the names of failed files can be
-// pasted elsewhere. Done here as well because not every system's message
-// box does it (Wine's does not).
-LRESULT CALLBACK copyBoxText(int code, WPARAM wParam, LPARAM lParam) {
-    const MSG* msg = reinterpret_cast<const MSG*>(lParam);
-    if (code != MSGF_DIALOGBOX || msg->message != WM_KEYDOWN ||
-        (msg->wParam != 'C' && msg->wParam != VK_INSERT) || ::GetKeyState(VK_CONTROL) >= 0)
-        return ::CallNextHookEx(nullptr, code, wParam, lParam);
-    const HWND box = ::GetAncestor(msg->hwnd, GA_ROOT);
-    const std::wstring line = L"---------------------------\r\n";
-    std::wstring copy = line + windowText(box) + L"\r\n" + line +
-                        windowText(::GetDlgItem(box, 0xFFFF)) + L"\r\n" + line;
-    for (HWND b = ::FindWindowExW(box, nullptr, L"Button", nullptr); b != nullptr;
-         b = ::FindWindowExW(box, b, L"Button", nullptr))
-        copy += windowText(b) + L"   ";
-    copy += L"\r\n" + line;
-    const std::size_t bytes = (copy.size() + 1) * sizeof(wchar_t);
-    if (::OpenClipboard(box)) {
-        ::EmptyClipboard();
-        if (HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes)) {
-            std::copy(copy.c_str(), copy.c_str() + copy.size() + 1,
-                      static_cast<wchar_t*>(::GlobalLock(memory)));
-            ::GlobalUnlock(memory);
-            if (::SetClipboardData(CF_UNICODETEXT, memory) == nullptr) ::GlobalFree(memory);
-        }
-        ::CloseClipboard();
-    }
-    return TRUE;
-}
-
-} // namespace
 
 cache::Answer Frmdll::messageBox(const std::wstring& text, const std::wstring& title,
                                  cache::Buttons buttons, cache::Icon icon) {
-    const UINT type = (buttons == cache::Buttons::OkCancel ? MB_OKCANCEL : MB_OK) | iconFlag(icon);
-    const HHOOK copier =
-        ::SetWindowsHookExW(WH_MSGFILTER, &copyBoxText, nullptr, ::GetCurrentThreadId());
-    const int chosen =
-        ::MessageBoxW(hwnd_, text.c_str(), title.empty() ? programName : title.c_str(), type);
-    if (copier != nullptr) ::UnhookWindowsHookEx(copier);
-    return chosen == IDOK ? cache::Answer::Ok : cache::Answer::Cancel;
+    // A result box: keys typed while the command worked must not answer it,
+    // and the files are done changing.
+    if (command_.working()) {
+        command_.endWork();
+        command_.dropInput();
+    }
+    return showMessageBox(hwnd_, text, title, buttons, icon);
 }
 
+// A command's button is disabled for the span of its work.
 void Frmdll::setBackupEnabled(bool enabled) {
     ::EnableWindow(control(Control::cmdBak), enabled ? TRUE : FALSE);
+    if (enabled)
+        command_.endWork();
+    else
+        command_.beginWork(L"正在备份系统文件缓存列表");
 }
 
 void Frmdll::setRestoreEnabled(bool enabled) {
     ::EnableWindow(control(Control::cmdRestore), enabled ? TRUE : FALSE);
+    if (enabled)
+        command_.endWork();
+    else
+        command_.beginWork(L"正在还原系统文件缓存");
 }
 
 void Frmdll::setCountEnabled(bool enabled) {
@@ -472,44 +440,20 @@ void Frmdll::setCountText(const std::wstring& text) {
     ::SetWindowTextW(control(Control::lblcount), text.c_str());
 }
 
-// Painting every line would cost more than the copies; a few tens of
-// milliseconds between repaints still reads as continuous progress, and the
-// system sees a window that answers.
-bool Frmdll::dueForRepaint() {
-    constexpr DWORD repaintInterval = 40;
-    const DWORD now = ::GetTickCount();
-    if (now - lastProgressPaint_ < repaintInterval) return false;
-    lastProgressPaint_ = now;
-    return true;
-}
-
 void Frmdll::keepAlive() {
-    if (dueForRepaint()) keepAliveWithoutInput();
+    if (command_.dueForPump()) command_.pump();
 }
 
 void Frmdll::showProgress(const std::wstring& text) {
-    if (!dueForRepaint()) return;
+    if (!command_.dueForPump()) return;
     setCountText(text);
-    keepAliveWithoutInput();
-}
-
-void Frmdll::keepAliveWithoutInput() {
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
-    }
-    while (::PeekMessageW(&msg, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
-    }
-    while (::PeekMessageW(&msg, nullptr, WM_NCMOUSEMOVE, WM_NCMBUTTONDBLCLK, PM_REMOVE)) {
-    }
-    ::RedrawWindow(hwnd_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    command_.pump();
 }
 
 void Frmdll::setBusyCursor(bool busy) {
-    busy_ = busy;
-    lastProgressPaint_ = ::GetTickCount();
+    busyCursor_ = busy;
+    command_.restartPace();
     ::SetCursor(::LoadCursorW(nullptr, busy ? IDC_WAIT : IDC_ARROW));
-    // Clicks and keys given while the command ran are not acted on after it.
-    if (!busy) keepAliveWithoutInput();
 }
 
 } // namespace app

@@ -2,6 +2,7 @@
 // commands need from it.
 #pragma once
 
+#include "app/command_run.h"
 #include "app/layout.h"
 #include "cache/folder_lists.h"
 #include "cache/window_port.h"
@@ -16,7 +17,6 @@
 namespace app {
 
 inline constexpr const wchar_t* windowCaption = L"Kestrum管理软件 V1.0";
-inline constexpr const wchar_t* programName = L"Kestrum";
 
 // The maker's details, fictitious: the example.com domain is reserved and
 // 555 numbers are never assigned.
@@ -74,6 +74,7 @@ class Frmdll : public cache::WindowPort {
     void keepAlive() override;
     void showProgress(const std::wstring& text) override;
     void setBusyCursor(bool busy) override;
+    bool sessionEnding() const override { return command_.sessionEnding(); }
 
     // The hidden folder enumerators.
     cache::FileList File1;
@@ -93,11 +94,6 @@ class Frmdll : public cache::WindowPort {
     void subclass(HWND child, WNDPROC& original);
     void setAdvColor(COLORREF color);
     void onDestroy();
-    // While a command runs: drops the input that reached the window (the
-    // command acts on none of it, now or later) and repaints, so the
-    // window never looks hung.
-    void keepAliveWithoutInput();
-    bool dueForRepaint();
 
     void createControls();
     void layoutControls();
@@ -115,8 +111,8 @@ class Frmdll : public cache::WindowPort {
     HCURSOR linkCursor_ = nullptr; // shared resource cursor, not destroyed
     WNDPROC advProc_ = nullptr;    // the controls' own procedures, subclassed
     WNDPROC frameProc_ = nullptr;
-    bool busy_ = false;
-    DWORD lastProgressPaint_ = 0;
+    bool busyCursor_ = false; // the hourglass over the whole window
+    CommandRun command_;
     std::optional<COLORREF> advColor_; // unset: the highlight system colour
 };
 

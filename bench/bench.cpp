@@ -231,9 +231,15 @@ int wmain(int argc, wchar_t** argv) {
         testing_win::MovedSystem services = movedTo(root);
         Headless window;
         cache::DirList Dir1(services);
+        // The same work bare: each file copied to a temporary name and moved
+        // over the real one, so that no cache file is ever left cut short.
+        const std::wstring temp = cacheDir + L"bench-restore.tmp";
         auto bare = [&] {
-            for (const std::wstring& s : sources)
-                ::CopyFileW(s.c_str(), (cacheDir + leafOf(s)).c_str(), FALSE);
+            for (const std::wstring& s : sources) {
+                ::CopyFileW(s.c_str(), temp.c_str(), FALSE);
+                ::MoveFileExW(temp.c_str(), (cacheDir + leafOf(s)).c_str(),
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+            }
         };
         char name[80];
         std::snprintf(name, sizeof(name), "restore of %u entries, headless", restoreEntries);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the data sets from the Linux side and runs the benchmark program.
-#   bench/run.sh BENCH_EXE            full run, in a temporary 32-bit prefix
+#   bench/run.sh BENCH_EXE            full run, in a temporary prefix of
+#                                     WINEARCH (default win32)
 #   bench/run.sh BENCH_EXE --smoke    tiny data, in the current WINEPREFIX
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -8,7 +9,7 @@ exe=$(realpath "$1")
 mode=${2:-}
 if [ "$mode" != "--smoke" ]; then
   export WINEPREFIX=$(mktemp -d /tmp/kestrum-bench.XXXXXX)
-  export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEARCH=${WINEARCH:-win32} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
   wineboot -i >/dev/null 2>&1
   wineserver -w

@@ -4,6 +4,9 @@
 #include "cache/list_file.h"
 #include "cache/messages.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace cache {
 
 namespace {
@@ -28,16 +31,21 @@ void backUp(platform::Services& services, WindowPort& window, FileList& File1) {
         return;
     }
     // An interrupted restore's temporary copy is not a cache file.
-    std::vector<std::wstring> names;
-    names.reserve(File1.count());
-    for (const std::wstring& name : File1.entries())
-        if (!isRestoreTemp(services, name)) names.push_back(name);
-    if (names.empty()) {
+    const auto isTemp = [&services](const std::wstring& name) {
+        return isRestoreTemp(services, name);
+    };
+    std::vector<std::wstring> withoutTemp;
+    const std::vector<std::wstring>* names = &File1.entries();
+    if (std::any_of(names->begin(), names->end(), isTemp)) {
+        std::remove_copy_if(names->begin(), names->end(), std::back_inserter(withoutTemp), isTemp);
+        names = &withoutTemp;
+    }
+    if (names->empty()) {
         window.messageBox(backup_text::empty, std::wstring(), Buttons::Ok, Icon::Information);
         return;
     }
 
-    const EncodedList list = encodeList(names, services);
+    const EncodedList list = encodeList(*names, services);
 
     // The old list is replaced only once the new one is completely on disk,
     // so a failure at any point leaves it as it was.

@@ -35,7 +35,9 @@ platform::ErrorCode resolveFolders(platform::Services& services, Folders& folder
 }
 
 bool isRestoreTemp(platform::Services& services, const std::wstring& name) {
-    return services.caseKey(name) == services.caseKey(restoreTempName);
+    // Asked for every name of a large folder: compare lengths first.
+    return name.size() == std::char_traits<wchar_t>::length(restoreTempName) &&
+           services.caseKey(name) == services.caseKey(restoreTempName);
 }
 
 std::wstring cacheEntry(const Folders& folders, const std::wstring& name) {

@@ -19,7 +19,7 @@ using ErrorCode = std::uint32_t;
 constexpr ErrorCode errorFileNotFound = 2;
 constexpr ErrorCode errorPathNotFound = 3;
 constexpr ErrorCode errorNotAFolder = 267; // ERROR_DIRECTORY
-constexpr ErrorCode errorCancelled = 1223;  // ERROR_CANCELLED: a long call gave up
+constexpr ErrorCode errorCancelled = 1223; // ERROR_CANCELLED: a long call gave up
 
 struct Attributes {
     bool exists = false;

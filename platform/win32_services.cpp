@@ -89,9 +89,7 @@ class RedirectionOff {
         Disable disable = nullptr;
         Revert revert = nullptr;
     };
-    void off() {
-        active_ = functions_.disable != nullptr && functions_.disable(&old_) != FALSE;
-    }
+    void off() { active_ = functions_.disable != nullptr && functions_.disable(&old_) != FALSE; }
     void on() {
         if (active_) functions_.revert(old_);
         active_ = false;

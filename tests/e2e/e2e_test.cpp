@@ -360,11 +360,12 @@ TEST_F(EndToEnd, BackupThenRestoreRefillsADeletedCacheFolder) {
         EXPECT_EQ(testing_win::readFile(cacheDir + L"\\" + name), "from the system folder") << name;
     EXPECT_TRUE(::IsWindowEnabled(button(L"还原")));
 
-    // Again, with both copies held open by another program: the box names
-    // them under the system's reason, and Ctrl+C copies its text.
+    // Again, with both sources held open by another program: the box names
+    // them under the system's reason, Ctrl+C copies its text, and the
+    // cache keeps its copies whole with no temporary file beside them.
     std::vector<HANDLE> locks;
     for (const wchar_t* name : {L"e2e-r1.dll", L"e2e-r2.sys"})
-        locks.push_back(::CreateFileW((cacheDir + L"\\" + name).c_str(), GENERIC_READ, 0, nullptr,
+        locks.push_back(::CreateFileW((systemDir + L"\\" + name).c_str(), GENERIC_READ, 0, nullptr,
                                       OPEN_EXISTING, 0, nullptr));
     box = clickForBox(button(L"还原"), L"Kestrum");
     ASSERT_NE(box.hwnd, nullptr);
@@ -391,6 +392,10 @@ TEST_F(EndToEnd, BackupThenRestoreRefillsADeletedCacheFolder) {
     answerWithEnter(box.hwnd);
     for (HANDLE lock : locks)
         ::CloseHandle(lock);
+    for (const wchar_t* name : {L"e2e-r1.dll", L"e2e-r2.sys"})
+        EXPECT_EQ(testing_win::readFile(cacheDir + L"\\" + name), "from the system folder") << name;
+    EXPECT_EQ(::GetFileAttributesW((cacheDir + L"\\kestrum-restore.tmp").c_str()),
+              INVALID_FILE_ATTRIBUTES);
 }
 
 // A long restore keeps painting its progress and answering the system, and

@@ -93,10 +93,11 @@ TEST(ListFile, AUtf8MarkMakesTheListUtf8AndPlainListsStayAnsi) {
     fake::Services services;
     // Notepad's UTF-8: 中文.dll, an emoji name, then a byte sequence that is
     // not UTF-8 (but would be code page 936).
-    EXPECT_EQ(readAll(services, "\xEF\xBB\xBF\xE4\xB8\xAD\xE6\x96\x87.dll\r\n"
-                                "\xF0\x9F\x98\x80.dll\r\n\xD6\xD0.dll\r\n\xC0\xAF.dll\r\nb.dll\r\n"),
-              (Names{L"\u4E2D\u6587.dll", sizeof(wchar_t) == 2 ? L"\xD83D\xDE00.dll" : L"\U0001F600.dll",
-                     L"<unusable>", L"<unusable>", L"b.dll"}));
+    EXPECT_EQ(
+        readAll(services, "\xEF\xBB\xBF\xE4\xB8\xAD\xE6\x96\x87.dll\r\n"
+                          "\xF0\x9F\x98\x80.dll\r\n\xD6\xD0.dll\r\n\xC0\xAF.dll\r\nb.dll\r\n"),
+        (Names{L"\u4E2D\u6587.dll", sizeof(wchar_t) == 2 ? L"\xD83D\xDE00.dll" : L"\U0001F600.dll",
+               L"<unusable>", L"<unusable>", L"b.dll"}));
     EXPECT_EQ(readAll(services, "\xD6\xD0\xCE\xC4.dll\r\n"), (Names{L"\u4E2D\u6587.dll"}));
 }
 

@@ -159,10 +159,10 @@ TEST_F(Restore, CopiesReplaceTheRealNameInOneStepAndLeaveNoTemporaryFile) {
     EXPECT_EQ(cached(L"moved.dll"), "old");
     EXPECT_EQ(cached(L"b.dll"), "new b");
     EXPECT_FALSE(services.has(temp));
-    EXPECT_EQ(services.copies, (std::vector<std::wstring>{
-                                   sys + L"a.dll -> " + cacheDir + L"\\a.dll",
-                                   sys + L"moved.dll -> " + temp,
-                                   sys + L"b.dll -> " + cacheDir + L"\\b.dll"}));
+    EXPECT_EQ(services.copies,
+              (std::vector<std::wstring>{sys + L"a.dll -> " + cacheDir + L"\\a.dll",
+                                         sys + L"moved.dll -> " + temp,
+                                         sys + L"b.dll -> " + cacheDir + L"\\b.dll"}));
     EXPECT_EQ(lastBox().text, L"DllCache(2) Restored, 1 Failed\r\n\r\n<reason 112> (1): moved.dll");
 }
 

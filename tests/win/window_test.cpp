@@ -2,18 +2,24 @@
 #include "app/frmdll.h"
 #include "platform/win32_services.h"
 #include "resources/resource.h"
+#include "moved_system.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <deque>
 #include <thread>
 
 namespace {
 
 using app::Control;
 
-// Records what is asked of the shell instead of opening a browser.
-class RecordingServices : public platform::Win32Services {
+// Records what is asked of the shell instead of opening a browser. The
+// system folders are moved (a test that runs a command gives them a root),
+// and a test can act from inside the command's first listing or copy.
+class RecordingServices : public testing_win::MovedSystem {
   public:
     std::vector<std::string> opened;
     std::vector<int> shownAs;
@@ -21,19 +27,67 @@ class RecordingServices : public platform::Win32Services {
         opened.push_back(address);
         shownAs.push_back(showCommand);
     }
+    std::function<void()> duringListing, duringCopy, duringWrite; // each runs once
+    platform::ErrorCode listFolder(const std::wstring& folder, bool directories,
+                                   std::vector<platform::FolderEntry>& entries) override {
+        once(duringListing);
+        return MovedSystem::listFolder(folder, directories, entries);
+    }
+    platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to) override {
+        once(duringCopy);
+        return MovedSystem::copyFile(from, to);
+    }
+    platform::ErrorCode writeNewFile(const std::wstring& path, const std::string& bytes) override {
+        once(duringWrite);
+        return MovedSystem::writeNewFile(path, bytes);
+    }
+
+  private:
+    static void once(std::function<void()>& f) {
+        if (!f) return;
+        const std::function<void()> run = std::move(f);
+        f = nullptr;
+        run();
+    }
 };
 
-// Records the boxes the commands ask for instead of showing them.
+// Records the boxes the commands ask for instead of showing them, answering
+// Cancel unless told otherwise.
 class RecordingFrmdll : public app::Frmdll {
   public:
     using Frmdll::Frmdll;
     std::vector<std::wstring> boxes;
+    std::deque<cache::Answer> answers;
     cache::Answer messageBox(const std::wstring& text, const std::wstring&, cache::Buttons,
                              cache::Icon) override {
         boxes.push_back(text);
-        return cache::Answer::Cancel;
+        if (answers.empty()) return cache::Answer::Cancel;
+        const cache::Answer a = answers.front();
+        answers.pop_front();
+        return a;
     }
 };
+
+// Another program's messages: sent from a second thread, each answered
+// while the command pumps, which `pumping` does until they are all through.
+void fromAnotherProgram(const std::function<void()>& send, const std::function<void()>& pumping) {
+    std::atomic<bool> done{false};
+    std::thread other([&] {
+        send();
+        done = true;
+    });
+    while (!done) {
+        pumping();
+        ::Sleep(1);
+    }
+    other.join();
+}
+
+LRESULT sendFromOutside(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR result = 0xBAD;
+    ::SendMessageTimeoutW(hwnd, message, wParam, lParam, SMTO_NORMAL, 10000, &result);
+    return static_cast<LRESULT>(result);
+}
 
 std::wstring textOf(HWND hwnd) {
     wchar_t buffer[512] = {};
@@ -337,9 +391,12 @@ TEST_F(Window, LinkCursorOverTheLabelOrdinaryPointerOverTheFrame) {
 
     const LPARAM over = MAKELPARAM(HTCLIENT, WM_MOUSEMOVE);
     HWND adv = frmdll.control(Control::lbladv);
-    frmdll.setBusyCursor(true); // whatever the window's pointer is
-    ::SendMessageW(adv, WM_SETCURSOR, reinterpret_cast<WPARAM>(adv), over);
-    EXPECT_EQ(::GetCursor(), link);
+    // While busy the hourglass shows everywhere, the label too.
+    frmdll.setBusyCursor(true);
+    for (HWND under : {adv, frmdll.control(Control::Frame1), frmdll.control(Control::cmdBak)}) {
+        ::SendMessageW(under, WM_SETCURSOR, reinterpret_cast<WPARAM>(under), over);
+        EXPECT_EQ(::GetCursor(), ::LoadCursorW(nullptr, IDC_WAIT));
+    }
     frmdll.setBusyCursor(false);
     HWND frame = frmdll.control(Control::Frame1);
     ::SendMessageW(frame, WM_SETCURSOR, reinterpret_cast<WPARAM>(frame), over);
@@ -361,20 +418,81 @@ TEST_F(Window, AnyButtonOnTheLabelOpensTheWebSite) {
     EXPECT_EQ(text.substr(text.size() - 30), L"http://www.example.com/kestrum");
 }
 
-TEST_F(Window, InputGivenDuringACommandIsDroppedAndProgressShows) {
-    frmdll.setBusyCursor(true);
+// Whatever reaches the window while a command runs, sent or posted by
+// another program, starts no second command and closes nothing; logoff is
+// refused while files change; a quit met on the way still ends the program.
+TEST_F(Window, NothingReachingTheWindowDuringACommandStartsOrEndsAnything) {
+    testing_win::TempDir root;
+    services.root = root.path();
+    for (const wchar_t* d :
+         {L"WINDOWS", L"WINDOWS\\system32", L"WINDOWS\\system32\\dllcache", L"tools"})
+        ::CreateDirectoryW((root / d).c_str(), nullptr);
+    testing_win::writeFile(root / L"WINDOWS\\system32\\dllcache\\a.dll", "x");
+    HWND hwnd = frmdll.hwnd();
     HWND bak = frmdll.control(Control::cmdBak);
-    ::PostMessageW(bak, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-    ::PostMessageW(bak, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
-    ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_ESCAPE, 1);
-    ::Sleep(60);
-    frmdll.showProgress(L"已还原7个文件...");
-    EXPECT_EQ(textOf(frmdll.control(Control::lblcount)), L"已还原7个文件...");
-    ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_RETURN, 1);
-    frmdll.setBusyCursor(false);
+    HWND restore = frmdll.control(Control::cmdRestore);
+    LRESULT logoff = 0xBAD;
+    services.duringListing = [&] {
+        fromAnotherProgram(
+            [&] {
+                logoff = sendFromOutside(hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+                sendFromOutside(hwnd, WM_CLOSE, 0, 0);
+                sendFromOutside(restore, BM_CLICK, 0, 0);
+                sendFromOutside(hwnd, WM_COMMAND, MAKEWPARAM(IDC_CMDEXIT, BN_CLICKED), 0);
+                sendFromOutside(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+                ::PostMessageW(hwnd, WM_CLOSE, 0, 0);
+                ::PostMessageW(restore, BM_CLICK, 0, 0);
+                ::PostMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+                ::PostMessageW(bak, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+                ::PostMessageW(bak, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+                ::PostMessageW(bak, WM_KEYDOWN, VK_ESCAPE, 1);
+            },
+            [&] { frmdll.showProgress(L"已还原7个文件..."); });
+        EXPECT_EQ(textOf(frmdll.control(Control::lblcount)), L"已还原7个文件...");
+        ::PostQuitMessage(3);
+    };
+    frmdll.answers = {cache::Answer::Ok};
+    frmdll.cmdBak_Click();
+
+    EXPECT_EQ(logoff, FALSE);
+    EXPECT_EQ(frmdll.boxes, (std::vector<std::wstring>{L"您确定要重新备份一次吗?", L"finished!"}));
+    EXPECT_EQ(testing_win::readFile(root / L"tools\\filelist.kdl"), "a.dll\r\n");
     pump();
-    EXPECT_NE(frmdll.hwnd(), nullptr);
-    EXPECT_TRUE(frmdll.boxes.empty());
+    EXPECT_TRUE(quit);
+    ASSERT_NE(frmdll.hwnd(), nullptr);
+    EXPECT_EQ(frmdll.boxes.size(), 2u);
+    // After the command, logoff and closing are as before.
+    EXPECT_NE(::SendMessageW(hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
+    ::SendMessageW(hwnd, WM_CLOSE, 0, 0);
+    EXPECT_EQ(frmdll.hwnd(), nullptr);
+}
+
+// The session ends anyway during a restore: it stops at once, shows
+// nothing more, and every cache file is whole.
+TEST_F(Window, AnEndingSessionStopsARestoreWithNothingCutShort) {
+    testing_win::TempDir root;
+    services.root = root.path();
+    const std::wstring sys = root / L"WINDOWS\\system32";
+    for (const wchar_t* d :
+         {L"WINDOWS", L"WINDOWS\\system32", L"WINDOWS\\system32\\dllcache", L"tools"})
+        ::CreateDirectoryW((root / d).c_str(), nullptr);
+    testing_win::writeFile(sys + L"\\a.dll", std::string(1 << 20, 'n'));
+    testing_win::writeFile(sys + L"\\b.dll", "new b");
+    testing_win::writeFile(sys + L"\\dllcache\\a.dll", "old a");
+    testing_win::writeFile(root / L"tools\\filelist.kdl", "a.dll\r\nb.dll\r\n");
+    services.duringCopy = [&] {
+        fromAnotherProgram([&] { sendFromOutside(frmdll.hwnd(), WM_ENDSESSION, TRUE, 0); },
+                           [&] { frmdll.keepAlive(); });
+    };
+    frmdll.answers = {cache::Answer::Ok};
+    frmdll.cmdRestore_Click();
+
+    EXPECT_EQ(frmdll.boxes, std::vector<std::wstring>{L"Are you sure?"});
+    const std::string a = testing_win::readFile(sys + L"\\dllcache\\a.dll");
+    EXPECT_TRUE(a == "old a" || a == std::string(1 << 20, 'n')) << a.size() << " bytes";
+    EXPECT_EQ(testing_win::readFile(sys + L"\\dllcache\\b.dll"), "<missing>");
+    EXPECT_EQ(testing_win::readFile(sys + L"\\dllcache\\kestrum-restore.tmp"), "<missing>");
+    EXPECT_TRUE(::IsWindowEnabled(frmdll.control(Control::cmdRestore)));
 }
 
 // A real message box: without a title of its own it shows the program's name.
@@ -403,6 +521,54 @@ TEST(WindowMessageBox, UntitledBoxShowsTheProgramsName) {
     }
     EXPECT_EQ(seenText, L"Are you sure?");
     EXPECT_EQ(a, cache::Answer::Cancel);
+}
+
+// Keys typed while a command works are not taken as the answer to its
+// result box: real input, read by the box's own loop.
+TEST(WindowMessageBox, KeysTypedDuringTheWorkDoNotAnswerTheResultBox) {
+    testing_win::TempDir root;
+    RecordingServices services;
+    services.root = root.path();
+    for (const wchar_t* d :
+         {L"WINDOWS", L"WINDOWS\\system32", L"WINDOWS\\system32\\dllcache", L"tools"})
+        ::CreateDirectoryW((root / d).c_str(), nullptr);
+    testing_win::writeFile(root / L"WINDOWS\\system32\\dllcache\\a.dll", "x");
+    app::Frmdll frmdll(services);
+    ASSERT_TRUE(frmdll.create(::GetModuleHandleW(nullptr)));
+    frmdll.show(SW_SHOWNORMAL);
+    ::SetForegroundWindow(frmdll.hwnd());
+    // Typed while the list is written, after the last heartbeat.
+    services.duringWrite = [] {
+        INPUT keys[2] = {};
+        keys[0].type = keys[1].type = INPUT_KEYBOARD;
+        keys[0].ki.wVk = keys[1].ki.wVk = VK_RETURN;
+        keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        ::SendInput(2, keys, sizeof(INPUT));
+    };
+    bool resultBoxStayed = false;
+    std::thread answer([&] {
+        auto waitFor = [](const wchar_t* title) {
+            for (int i = 0; i < 200; ++i) {
+                if (HWND box = ::FindWindowW(L"#32770", title)) return box;
+                ::Sleep(50);
+            }
+            return HWND{};
+        };
+        if (HWND confirm = waitFor(L"选择")) ::PostMessageW(confirm, WM_COMMAND, IDOK, 0);
+        if (HWND result = waitFor(L"backup")) {
+            ::Sleep(300);
+            resultBoxStayed = ::IsWindow(result) != FALSE;
+            ::PostMessageW(result, WM_COMMAND, IDOK, 0);
+        }
+    });
+    frmdll.cmdBak_Click();
+    answer.join();
+    ::DestroyWindow(frmdll.hwnd());
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    EXPECT_TRUE(resultBoxStayed);
+    EXPECT_EQ(testing_win::readFile(root / L"tools\\filelist.kdl"), "a.dll\r\n");
 }
 
 } // namespace

@@ -40,10 +40,21 @@ TEST(Wow64, SystemFolderIsShownAsThePlatformReportsIt) {
 TEST(Wow64, CommandsSeeTheRealDllcache) {
     platform::Win32Services services;
     const std::wstring cache = systemFolder() + L"\\dllcache";
+    // The heartbeat inside a listing or a copy (where the window answers
+    // the system) sees the folders as the rest of the process does.
+    int beats = 0, redirected = 0;
+    services.setHeartbeat([&] {
+        ++beats;
+        if (::GetFileAttributesW((cache + L"\\kestrum-wow32.dll").c_str()) !=
+            INVALID_FILE_ATTRIBUTES)
+            ++redirected;
+    });
     // Seeded from the Linux side: one file in each of the two folders.
     EXPECT_TRUE(lists(services, cache, L"kestrum-real64.dll"));
     EXPECT_FALSE(lists(services, cache, L"kestrum-wow32.dll"));
     EXPECT_TRUE(services.attributes(systemFolder() + L"\\kestrum-real64.dll").exists);
+    EXPECT_GT(beats, 0);
+    EXPECT_EQ(redirected, beats);
 }
 
 TEST(Wow64, CopiesLandInTheRealFolderAndNothingElseIsUnredirected) {
