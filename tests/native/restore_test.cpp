@@ -146,7 +146,7 @@ TEST_F(Restore, FailedCopiesAreReportedNotCounted) {
 // the real name never holds a cut-short file.
 TEST_F(Restore, CopiesReplaceTheRealNameInOneStepAndLeaveNoTemporaryFile) {
     const std::wstring temp = cacheDir + L"\\" + cache::restoreTempName;
-    services.addFile(temp, "left by a killed run").readOnly = false;
+    services.addFile(temp, "left by a killed run");
     list("a.dll\r\nmoved.dll\r\nkestrum-restore.tmp\r\nb.dll\r\n");
     services.addFile(sys + L"a.dll", "new a");
     services.addFile(cacheDir + L"\\moved.dll", "old");

@@ -83,6 +83,14 @@ void fromAnotherProgram(const std::function<void()>& send, const std::function<v
     other.join();
 }
 
+// The system folders moved into `root`, for a command to run on.
+void movedSystemIn(const testing_win::TempDir& root, RecordingServices& services) {
+    services.root = root.path();
+    for (const wchar_t* d :
+         {L"WINDOWS", L"WINDOWS\\system32", L"WINDOWS\\system32\\dllcache", L"tools"})
+        ::CreateDirectoryW((root / d).c_str(), nullptr);
+}
+
 LRESULT sendFromOutside(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     DWORD_PTR result = 0xBAD;
     ::SendMessageTimeoutW(hwnd, message, wParam, lParam, SMTO_NORMAL, 10000, &result);
@@ -423,10 +431,7 @@ TEST_F(Window, AnyButtonOnTheLabelOpensTheWebSite) {
 // refused while files change; a quit met on the way still ends the program.
 TEST_F(Window, NothingReachingTheWindowDuringACommandStartsOrEndsAnything) {
     testing_win::TempDir root;
-    services.root = root.path();
-    for (const wchar_t* d :
-         {L"WINDOWS", L"WINDOWS\\system32", L"WINDOWS\\system32\\dllcache", L"tools"})
-        ::CreateDirectoryW((root / d).c_str(), nullptr);
+    movedSystemIn(root, services);
     testing_win::writeFile(root / L"WINDOWS\\system32\\dllcache\\a.dll", "x");
     HWND hwnd = frmdll.hwnd();
     HWND bak = frmdll.control(Control::cmdBak);
@@ -471,11 +476,8 @@ TEST_F(Window, NothingReachingTheWindowDuringACommandStartsOrEndsAnything) {
 // nothing more, and every cache file is whole.
 TEST_F(Window, AnEndingSessionStopsARestoreWithNothingCutShort) {
     testing_win::TempDir root;
-    services.root = root.path();
+    movedSystemIn(root, services);
     const std::wstring sys = root / L"WINDOWS\\system32";
-    for (const wchar_t* d :
-         {L"WINDOWS", L"WINDOWS\\system32", L"WINDOWS\\system32\\dllcache", L"tools"})
-        ::CreateDirectoryW((root / d).c_str(), nullptr);
     testing_win::writeFile(sys + L"\\a.dll", std::string(1 << 20, 'n'));
     testing_win::writeFile(sys + L"\\b.dll", "new b");
     testing_win::writeFile(sys + L"\\dllcache\\a.dll", "old a");
@@ -528,10 +530,7 @@ TEST(WindowMessageBox, UntitledBoxShowsTheProgramsName) {
 TEST(WindowMessageBox, KeysTypedDuringTheWorkDoNotAnswerTheResultBox) {
     testing_win::TempDir root;
     RecordingServices services;
-    services.root = root.path();
-    for (const wchar_t* d :
-         {L"WINDOWS", L"WINDOWS\\system32", L"WINDOWS\\system32\\dllcache", L"tools"})
-        ::CreateDirectoryW((root / d).c_str(), nullptr);
+    movedSystemIn(root, services);
     testing_win::writeFile(root / L"WINDOWS\\system32\\dllcache\\a.dll", "x");
     app::Frmdll frmdll(services);
     ASSERT_TRUE(frmdll.create(::GetModuleHandleW(nullptr)));
