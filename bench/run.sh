@@ -11,9 +11,10 @@ if [ "$mode" != "--smoke" ]; then
   export WINEPREFIX=$(mktemp -d /tmp/kestrum-bench.XXXXXX)
   export WINEARCH=${WINEARCH:-win32} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
-  wineboot -i >/dev/null 2>&1
-  wineserver -w
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  . "$here/../scripts/wine_steps.sh"
+  # Wine's own Windows 7: the program takes its fast listing there.
+  ensure_prefix_at win7 "$WINEPREFIX.log"
+  start_server
 fi
 /usr/bin/python3 "$here/make_data.py" "$WINEPREFIX" $mode
 wine "$exe" $mode

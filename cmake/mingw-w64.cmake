@@ -8,8 +8,8 @@
 #     directly, so nothing newer than Windows 2000 is imported.
 #   posix: the test programs. GoogleTest needs std::mutex, which this
 #     variant has through winpthreads (which imports Vista-only calls).
-# KESTRUM_WINE names the Wine loader that runs the test programs (default:
-# the `wine` on the PATH).
+# KESTRUM_WINE names what runs the test programs (the test scripts give
+# tests/win/first_start.sh; default: the `wine` on the PATH).
 set(CMAKE_SYSTEM_NAME Windows)
 
 if(NOT KESTRUM_THREAD_MODEL)

@@ -7,57 +7,119 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+. "$KESTRUM_ROOT/scripts/wine_steps.sh"
 export LANG=zh_CN.UTF-8
 export LC_ALL=zh_CN.UTF-8
 
-# Which Windows programs Wine can run here, and so which build the Windows
-# tests and scripts/run use:
-#   32: the shipped 32-bit Kestrum.exe in a 32-bit prefix answering as
-#       Chinese XP, plus the WOW64 runs in a 64-bit prefix;
-#   64: the same sources built for x86-64, in a 64-bit prefix answering as
-#       Chinese XP x64. For kernels that refuse 32-bit programs, where
-#       Wine's 32-bit loader cannot start.
-# KESTRUM_WINE_ARCH=64 (or 32) chooses instead of the probe. Sets and
+# Which Windows programs the Windows tests and scripts/run run, and how:
+#   32:  the shipped 32-bit Kestrum.exe and the 32-bit test programs in a
+#        32-bit prefix answering as Chinese XP, plus the WOW64 runs in a
+#        64-bit prefix. Where the kernel runs 32-bit code.
+#   emu: the same 32-bit programs, with Wine's 32-bit loader under qemu-i386
+#        user emulation, for kernels that refuse 32-bit code. The prefix is
+#        64-bit answering as XP x64: there Wine's own processes run natively
+#        and only the programs under test are emulated (in a 32-bit prefix
+#        Wine's own explorer and services crashed under emulation).
+#   64:  the same sources built for x86-64, in a 64-bit prefix answering as
+#        Chinese XP x64.
+# KESTRUM_WINE_ARCH=32, emu or 64 chooses instead of the probe. Sets and
 # exports WINE_MODE, WINE_MODE_WHY, WINEPREFIX, WINEARCH, WIN_BUILD,
-# WIN_TESTS and, in 64-bit mode, a PATH whose `wine` is the 64-bit loader.
+# WIN_TESTS, PREFIX_VERSION and, in modes emu and 64, a PATH whose `wine`
+# picks the right loader.
 choose_wine_mode() {
   case "${KESTRUM_WINE_ARCH:-}" in
-    64 | 32)
+    32 | emu | 64)
       WINE_MODE=$KESTRUM_WINE_ARCH
       WINE_MODE_WHY="KESTRUM_WINE_ARCH=$KESTRUM_WINE_ARCH" ;;
     "")
       if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-        WINE_MODE=32 WINE_MODE_WHY="this machine runs 32-bit programs"
+        WINE_MODE=32 WINE_MODE_WHY="this machine runs 32-bit code"
       else
-        WINE_MODE=64 WINE_MODE_WHY="this machine cannot run 32-bit programs"
+        WINE_MODE=emu WINE_MODE_WHY="this machine cannot run 32-bit code"
       fi ;;
     *)
-      echo "KESTRUM_WINE_ARCH must be 32 or 64, not '$KESTRUM_WINE_ARCH'" >&2
+      echo "KESTRUM_WINE_ARCH must be 32, emu or 64, not '$KESTRUM_WINE_ARCH'" >&2
       return 1 ;;
   esac
-  if [ "$WINE_MODE" = 64 ]; then
-    export WINEPREFIX="$BUILD/wineprefix-win64" WINEARCH=win64
-    export WINELOADER=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64
-    # Debian's wine (and wineboot through it) picks the 32-bit loader
-    # whenever wine32 is installed, even where it cannot run.
-    local bin="$BUILD/wine64-bin"
-    mkdir -p "$bin"
-    for name in wine wine-stable; do
-      printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' > "$bin/$name"
-      chmod +x "$bin/$name"
-    done
-    case ":$PATH:" in *":$bin:"*) ;; *) export PATH="$bin:$PATH" ;; esac
-    WIN_BUILD="$BUILD/win64" WIN_TESTS="$BUILD/win64-tests" TOOLCHAIN=mingw-x86_64
-  else
-    export WINEPREFIX="$BUILD/wineprefix" WINEARCH=win32
-    WIN_BUILD="$BUILD/win" WIN_TESTS="$BUILD/win-tests" TOOLCHAIN=mingw-i686
-  fi
-  export WINE_MODE WINE_MODE_WHY WIN_BUILD WIN_TESTS TOOLCHAIN
+  WIN_BUILD="$BUILD/win" WIN_TESTS="$BUILD/win-tests" TOOLCHAIN=mingw-i686
+  PREFIX_VERSION=winxp
+  case $WINE_MODE in
+    32)
+      export WINEPREFIX="$BUILD/wineprefix" WINEARCH=win32 ;;
+    emu)
+      prepare_emulation || return 1
+      export WINEPREFIX="$BUILD/wineprefix-emu" WINEARCH=win64
+      export WINESERVER=/usr/lib/wine/wineserver64
+      PREFIX_VERSION=winxp64 ;;
+    64)
+      export WINEPREFIX="$BUILD/wineprefix-win64" WINEARCH=win64
+      export WINELOADER=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64
+      # Debian's wine (and wineboot through it) picks the 32-bit loader
+      # whenever wine32 is installed, even where it cannot run.
+      wrap_wine "$BUILD/wine64-bin" 'exec /usr/lib/wine/wine64 "$@"'
+      WIN_BUILD="$BUILD/win64" WIN_TESTS="$BUILD/win64-tests" TOOLCHAIN=mingw-x86_64
+      PREFIX_VERSION=winxp64 ;;
+  esac
+  export WINE_MODE WINE_MODE_WHY WIN_BUILD WIN_TESTS TOOLCHAIN PREFIX_VERSION
 }
 
-# The one line that says which build the Windows runs use, and why.
+# `wine` and `wine-stable` (which Debian's wineboot calls) in BIN, running
+# the shell code BODY, first on the PATH.
+wrap_wine() { # BIN BODY
+  local bin=$1 name
+  mkdir -p "$bin"
+  for name in wine wine-stable; do
+    printf '#!/bin/sh\n%s\n' "$2" > "$bin/$name"
+    chmod +x "$bin/$name"
+  done
+  case ":$PATH:" in *":$bin:"*) ;; *) export PATH="$bin:$PATH" ;; esac
+}
+
+# Wine's 32-bit loader under qemu-i386, in build/emu, made anew each time:
+# - lib/wine holds copies of both loaders, because Debian's Wine looks for
+#   the other bitness's loader beside its own binary, by name ("wine" <->
+#   "wine64"), and ignores WINELOADER. Its `wine` is a script that runs the
+#   32-bit copy under qemu; the 64-bit loader starts 32-bit programs
+#   through it.
+# - lib/*-linux-gnu and share/wine link to the real ones, so that the
+#   copies find their DLLs and data at the usual relative places.
+# - preload/ holds the fixes for qemu's faults (scripts/emulation), with a
+#   no-op 64-bit twin for the native processes that inherit LD_PRELOAD.
+# - bin/ holds the `wine` that scripts and tests call: the 64-bit loader
+#   in a 64-bit prefix, else the emulated one.
+# Nothing outside build/ changes: no binfmt_misc, nothing under /usr.
+prepare_emulation() {
+  local emu="$BUILD/emu"
+  local dir="$emu/lib/wine" pre="$emu/preload/lib" src="$KESTRUM_ROOT/scripts/emulation/qemu_fixes.c"
+  mkdir -p "$dir" "$pre/i386-linux-gnu" "$pre/x86_64-linux-gnu" "$emu/share"
+  if ! gcc -m32 -shared -fPIC -O2 -o "$pre/i386-linux-gnu/kestrum-qemu-fixes.so" "$src" -ldl ||
+     ! gcc -shared -fPIC -O2 -o "$pre/x86_64-linux-gnu/kestrum-qemu-fixes.so" "$src"; then
+    echo "the qemu fixes (scripts/emulation/qemu_fixes.c) did not build" >&2
+    return 1
+  fi
+  cp /usr/lib/wine/wine "$dir/wine32.elf"
+  cp /usr/lib/wine/wine64 "$dir/wine64"
+  ln -sfn /usr/lib/i386-linux-gnu "$emu/lib/i386-linux-gnu"
+  ln -sfn /usr/lib/x86_64-linux-gnu "$emu/lib/x86_64-linux-gnu"
+  ln -sfn /usr/share/wine "$emu/share/wine"
+  # WINELOADERNOEXEC: no re-exec through a preloader, which qemu cannot run.
+  cat > "$dir/wine" <<EOF
+#!/bin/sh
+export WINELOADERNOEXEC=1 LD_PRELOAD='$emu/preload/\$LIB/kestrum-qemu-fixes.so'
+exec qemu-i386-static -0 "$dir/wine" "$dir/wine32.elf" "\$@"
+EOF
+  chmod +x "$dir/wine"
+  wrap_wine "$emu/bin" "if [ \"\${WINEARCH:-}\" = win64 ] || [ -d \"\${WINEPREFIX:-\$HOME/.wine}/drive_c/windows/syswow64\" ]; then exec \"$dir/wine64\" \"\$@\"; fi
+exec \"$dir/wine\" \"\$@\""
+}
+
+# The one line that says which programs the Windows runs use, and why.
 wine_mode_line() {
-  echo "$1: $WINE_MODE-bit build ($WINE_MODE_WHY)"
+  case $WINE_MODE in
+    32) echo "$1: 32-bit programs ($WINE_MODE_WHY)" ;;
+    emu) echo "$1: 32-bit programs under emulation ($WINE_MODE_WHY)" ;;
+    64) echo "$1: 64-bit build ($WINE_MODE_WHY)" ;;
+  esac
 }
 
 configure_windows() { # BUILD_DIR TOOLCHAIN THREAD_MODEL [CMAKE ARGS...]
@@ -65,7 +127,8 @@ configure_windows() { # BUILD_DIR TOOLCHAIN THREAD_MODEL [CMAKE ARGS...]
   shift 3
   cmake -S "$KESTRUM_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$KESTRUM_ROOT/cmake/$toolchain.cmake" \
-    -DKESTRUM_THREAD_MODEL="$threads" -DKESTRUM_WINE="$(command -v wine || true)" "$@" >/dev/null
+    -DKESTRUM_THREAD_MODEL="$threads" -DKESTRUM_WINE="$KESTRUM_ROOT/tests/win/first_start.sh" \
+    "$@" >/dev/null
 }
 
 # The program that ships and its benchmark, with the compiler whose C++
@@ -76,12 +139,12 @@ build_windows() {
   cmake --build "$BUILD/win" -j "$JOBS"
 }
 
-# In 64-bit mode, the same program built for x86-64 (build/win64).
-build_windows_run() {
-  if [ "$WINE_MODE" = 64 ]; then
-    configure_windows "$WIN_BUILD" "$TOOLCHAIN" win32 -DKESTRUM_TESTS=OFF
-    cmake --build "$WIN_BUILD" -j "$JOBS"
-  fi
+# The same program built for x86-64 (build/win64): compiled in every mode,
+# with warnings as errors, so that pointer-size mistakes show; run in
+# mode 64.
+build_windows64() {
+  configure_windows "$BUILD/win64" mingw-x86_64 win32 -DKESTRUM_TESTS=OFF
+  cmake --build "$BUILD/win64" -j "$JOBS"
 }
 
 # The Windows tests, with the compiler that has std::mutex for GoogleTest;
@@ -111,31 +174,5 @@ build_fuzz() {
 # draws nothing, but Wine's start-up wants one). On failure prints why and
 # returns non-zero.
 ensure_prefix() {
-  local ready="$WINEPREFIX/.kestrum-ready-xp"
-  if [ -f "$ready" ]; then return 0; fi
-  rm -rf "$WINEPREFIX"
-  mkdir -p "$WINEPREFIX"
-  echo "Creating the $WINEARCH Wine prefix in $WINEPREFIX ..."
-  local log="$BUILD/wineboot-$WINE_MODE.log"
-  if ! wineboot -i >"$log" 2>&1 || ! wineserver -w ||
-     ! wine cmd /c exit >>"$log" 2>&1; then
-    echo "the Wine prefix could not be made: $(grep -v '^$' "$log" | tail -n 1)"
-    return 1
-  fi
-  # Without a window manager Wine waits about 2 s on every message box
-  # unless its windows are unmanaged.
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-  # Like the systems that have a dllcache folder: Chinese XP answers version
-  # 5.1 (XP x64 5.2), and its SimSun has 12-13 px lines at 9 pt where
-  # WenQuanYi Micro Hei has 16 (the advertisement's last line would not
-  # fit). AR PL UMing is a Song face of SimSun's height.
-  local version=winxp
-  if [ "$WINEARCH" = win64 ]; then version=winxp64; fi
-  wine reg add 'HKCU\Software\Wine' /v Version /d "$version" /f >/dev/null 2>&1
-  for face in SimSun 宋体 NSimSun 新宋体 'MS Shell Dlg' 'MS Shell Dlg 2'; do
-    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d 'AR PL UMing CN' /f \
-      >/dev/null 2>&1
-  done
-  wineserver -w
-  touch "$ready"
+  ensure_prefix_at "$PREFIX_VERSION" "$BUILD/wineboot-$WINE_MODE.log"
 }

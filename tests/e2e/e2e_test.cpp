@@ -217,8 +217,15 @@ class EndToEnd : public ::testing::Test {
     void SetUp() override {
         wchar_t system[MAX_PATH] = {};
         ::GetSystemDirectoryW(system, MAX_PATH);
-        cacheDir = std::wstring(system) + L"\\dllcache";
         systemDir = system;
+        // On 64-bit Windows the program works on the real system folder,
+        // which this 32-bit test reaches only through Sysnative.
+        BOOL wow64 = FALSE;
+        if (::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64) {
+            ::GetWindowsDirectoryW(system, MAX_PATH);
+            systemDir = std::wstring(system) + L"\\Sysnative";
+        }
+        cacheDir = systemDir + L"\\dllcache";
         ::CreateDirectoryW(cacheDir.c_str(), nullptr);
         // The pointer waits in a corner, off the window that is about to open.
         if (!moveMouse({2, 2})) {

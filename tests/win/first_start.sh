@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# How ctest starts a Windows test program: through the `wine` of the mode.
+# A GoogleTest program is first started only to list its tests, under a
+# time limit and tried up to three times, so that a Wine start-up that
+# hangs (seen under emulation) ends in a minute and names itself, not at
+# the test's own limit of 15 minutes.
+set -uo pipefail
+. "$(dirname "$0")/../../scripts/wine_steps.sh"
+case $1 in
+  *_tests.exe)
+    wine_step "first start of $(basename "$1")" 90 wine "$1" --gtest_list_tests >/dev/null ||
+      exit 1 ;;
+esac
+exec wine "$@"
