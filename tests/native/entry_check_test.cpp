@@ -23,6 +23,7 @@ TEST(EntryCheck, AnythingThatReachesOutsideTheFolderIsRefused) {
 TEST(EntryCheck, DeviceNamesAreRefusedWithOrWithoutExtension) {
     for (const wchar_t* name : {L"CON", L"con", L"PRN.txt", L"aux.dll", L"NUL", L"nul.tar.gz",
                                 L"COM1", L"com9.dll", L"LPT1", L"lpt5.sys", L"COM1 .dll",
+                                L"NUL   .txt", L"aux  .dll.x", L"lpt2  .sys",
                                 L"COM\u00B9", L"CONIN$", L"conout$.x", L"con.dll.bak2"})
         EXPECT_FALSE(cache::isBareFileName(name)) << name;
 }

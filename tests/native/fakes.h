@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cwctype>
 #include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -69,8 +70,14 @@ class Services : public platform::Services {
     // readers opened after the first `cleanOpens`.
     std::size_t failReadAfter = static_cast<std::size_t>(-1);
     int cleanOpens = 0;
+    // Copies from these sources fail after writing part of the file, as a
+    // real copy cut off by a full disk does.
+    std::map<std::wstring, platform::ErrorCode, PathLess> failCopyMidway;
     std::vector<std::wstring> copies;  // "from -> to"
     std::vector<std::wstring> touched; // every path passed to a service
+    // Called with the path of each listing and copy just before its
+    // heartbeat, e.g. to end the session at a chosen step.
+    std::function<void(const std::wstring&)> beforeBeat;
 
     Services() {
         addDir(L"C:\\");
@@ -144,8 +151,9 @@ class Services : public platform::Services {
     platform::ErrorCode listFolder(const std::wstring& folder, bool directories,
                                    std::vector<platform::FolderEntry>& entries) override {
         touched.push_back(folder);
-        heartbeat();
+        if (!beat(folder)) return platform::errorCancelled;
         if (auto f = failList.find(folder); f != failList.end()) return f->second;
+        if (has(strip(folder)) && !isDir(folder)) return platform::errorNotAFolder;
         if (!isDir(folder)) return pathNotFound;
         const std::wstring base = strip(folder);
         for (const auto& [path, node] : nodes) {
@@ -177,7 +185,12 @@ class Services : public platform::Services {
     platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to) override {
         touched.push_back(from);
         touched.push_back(to);
+        if (!beat(from)) return platform::errorCancelled;
         if (auto f = failCopy.find(from); f != failCopy.end()) return f->second;
+        if (auto f = failCopyMidway.find(from); f != failCopyMidway.end()) {
+            if (isDir(parentOf(to))) addFile(to, "cut short");
+            return f->second;
+        }
         auto src = nodes.find(from);
         if (src == nodes.end() || src->second.directory) return fileNotFound;
         if (!isDir(parentOf(to))) return pathNotFound;
@@ -298,6 +311,12 @@ class Services : public platform::Services {
 
     std::wstring errorReason(platform::ErrorCode error) override {
         return L"<reason " + std::to_wstring(error) + L">";
+    }
+
+  private:
+    bool beat(const std::wstring& path) {
+        if (beforeBeat) beforeBeat(path);
+        return heartbeat();
     }
 };
 

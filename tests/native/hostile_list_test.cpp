@@ -104,8 +104,10 @@ TEST_F(HostileList, InvalidDoubleByteSequencesAreSkipped) {
 // byte-order mark is passed over.
 TEST_F(HostileList, ListsThatAreNotAnsiTextAreRefusedWhole) {
     const std::string utf16 = std::string("\xFF\xFEo\0k\0.\0d\0l\0l\0\r\0\n\0", 18);
+    // The marks alone refuse a list too: 中文 in either order holds no NUL.
     for (const std::string& bytes :
-         {utf16, std::string("\xFE\xFF\0o\0k", 6), std::string("ok.dll\r\nok\0.dll\r\n", 16)}) {
+         {utf16, std::string("\xFE\xFF\0o\0k", 6), std::string("ok.dll\r\nok\0.dll\r\n", 16),
+          std::string("\xFE\xFF\x4E\x2D\x65\x87"), std::string("\xFF\xFE\x2D\x4E\x87\x65")}) {
         services.nodes.erase(cacheDir);
         window.boxes.clear();
         services.readChunk = 1; // the mark and the NUL found across reads too
@@ -142,8 +144,10 @@ TEST_F(HostileList, AMillionLinesAreStreamedAndAllCounted) {
 }
 
 TEST_F(HostileList, MissingSourceFoldersFindNothingAndFailNothing) {
-    // No 16-bit, drivers or program-files folder on this system.
+    // No 16-bit, drivers or program-files folder on this system, and a
+    // file where the 16-bit folder would be.
     services.nodes.erase(sys + L"ok.dll");
+    services.addFile(L"C:\\WINDOWS\\system", "not a folder");
     run("ok.dll\r\nother.dll\r\n");
     EXPECT_EQ(result(), L"DllCache(0) Restored Successfully");
     EXPECT_TRUE(services.copies.empty());

@@ -99,6 +99,15 @@ TEST(ListFile, AUtf8MarkMakesTheListUtf8AndPlainListsStayAnsi) {
         (Names{L"\u4E2D\u6587.dll", sizeof(wchar_t) == 2 ? L"\xD83D\xDE00.dll" : L"\U0001F600.dll",
                L"<unusable>", L"<unusable>", L"b.dll"}));
     EXPECT_EQ(readAll(services, "\xD6\xD0\xCE\xC4.dll\r\n"), (Names{L"\u4E2D\u6587.dll"}));
+    // Strict: an encoded surrogate, overlong three- and four-byte forms, a
+    // value past U+10FFFF.
+    EXPECT_EQ(readAll(services, "\xEF\xBB\xBF\xED\xA0\x80.dll\r\n\xE0\x80\xAF.dll\r\n"
+                                "\xF0\x80\x80\xAF.dll\r\n\xF4\x90\x80\x80.dll\r\nb.dll\r\n"),
+              (Names{L"<unusable>", L"<unusable>", L"<unusable>", L"<unusable>", L"b.dll"}));
+    // A mark counts on the first line only; later lines stay in the code page.
+    EXPECT_EQ(readAll(services, "a.dll\r\n\xEF\xBB\xBF\xD6\xD0.dll\r\n\xE4\xB8\xAD.dll\r\n"
+                                "\xD6\xD0.dll\r\n"),
+              (Names{L"a.dll", L"<unusable>", L"<unusable>", L"\u4E2D.dll"}));
 }
 
 TEST(ListFile, AReadFailureIsReportedNotTakenForTheEnd) {

@@ -166,6 +166,60 @@ TEST_F(Restore, CopiesReplaceTheRealNameInOneStepAndLeaveNoTemporaryFile) {
     EXPECT_EQ(lastBox().text, L"DllCache(2) Restored, 1 Failed\r\n\r\n<reason 112> (1): moved.dll");
 }
 
+// Whatever fails, no temporary copy outlives the run: not one a killed run
+// left, not one cut short by a failed copy, not one a failed move left.
+TEST_F(Restore, NoTemporaryFileOutlivesTheRun) {
+    const std::wstring temp = cacheDir + L"\\" + cache::restoreTempName;
+    services.addFile(temp, "left by a killed run");
+    list("missing.dll\r\n");
+    run();
+    EXPECT_FALSE(services.has(temp)) << "left by a killed run, nothing copied since";
+
+    list("cut.dll\r\n");
+    services.addFile(sys + L"cut.dll", "new");
+    services.failCopyMidway[sys + L"cut.dll"] = fake::diskFull;
+    run();
+    EXPECT_FALSE(services.has(temp)) << "cut short by a failed copy";
+
+    list("moved.dll\r\n");
+    services.addFile(sys + L"moved.dll", "new");
+    services.failReplace[cacheDir + L"\\moved.dll"] = fake::accessDenied;
+    run();
+    EXPECT_FALSE(services.has(temp)) << "left by a failed move";
+    EXPECT_EQ(cached(L"moved.dll"), "<absent>");
+    EXPECT_EQ(lastBox().text, L"DllCache(0) Restored, 1 Failed\r\n\r\n<reason 5> (1): moved.dll");
+}
+
+// The session may end at any step: the step's call gives up, and the run
+// stops there without a box, copying nothing more.
+TEST_F(Restore, AnEndingSessionStopsTheRunAtAnyStep) {
+    const std::pair<std::wstring, std::size_t> steps[] = {
+        {L"C:\\WINDOWS\\", 0}, {pf, 0}, {sys + L"a.dll", 1}}; // step, lines shown before it
+    for (const auto& [step, linesBefore] : steps) {
+        fake::Services services;
+        fake::Window window;
+        services.addDir(cacheDir);
+        services.addDir(pf);
+        // missing.dll is found nowhere: its lookup walks program files.
+        services.addFile(listPath, "missing.dll\r\na.dll\r\nb.dll\r\n");
+        services.addFile(sys + L"a.dll", "a");
+        services.addFile(sys + L"b.dll", "b");
+        services.beforeBeat = [&](const std::wstring& path) {
+            if (fake::lower(path) == fake::lower(step)) window.ending = true;
+        };
+        cache::DirList dir{services};
+        cache::runRestore(services, window, dir);
+        EXPECT_EQ(window.boxes.size(), 1u) << "only the question; ending in " << step;
+        EXPECT_TRUE(services.copies.empty()) << step;
+        EXPECT_FALSE(services.has(cacheDir + L"\\" + cache::restoreTempName)) << step;
+        for (const std::wstring& path : services.touched)
+            EXPECT_NE(path, sys + L"b.dll") << "looked at after ending in " << step;
+        EXPECT_EQ(window.progress.size(), linesBefore) << step;
+        EXPECT_FALSE(window.busy);
+        EXPECT_TRUE(window.restoreEnabled);
+    }
+}
+
 // Logoff during a restore: it stops at the copy it is in, shows nothing
 // more and gives the window back.
 TEST_F(Restore, AnEndingSessionStopsTheRunAtOnce) {
