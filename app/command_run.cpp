@@ -2,6 +2,8 @@
 
 #include "platform/win32_services.h"
 
+#include <vector>
+
 namespace app {
 
 namespace {
@@ -15,21 +17,66 @@ constexpr Range inputRanges[] = {
     {0x00A0, 0x00AD}, // WM_NCMOUSEMOVE .. WM_NCXBUTTONDBLCLK
     {0x0100, 0x0109}, // WM_KEYDOWN .. WM_UNICHAR
     {0x010D, 0x010F}, // WM_IME_STARTCOMPOSITION .. WM_IME_COMPOSITION
+    // Touch and pen, which the system would turn into a click afterwards.
+    {0x0119, 0x0119}, // WM_GESTURE
     {0x0200, 0x020E}, // WM_MOUSEMOVE .. WM_MOUSEHWHEEL
+    {0x0240, 0x0240}, // WM_TOUCH
+    {0x0245, 0x0257}, // WM_POINTERUPDATE .. WM_POINTERHWHEEL
     {0x0286, 0x0286}, // WM_IME_CHAR
     {0x0290, 0x0291}, // WM_IME_KEYDOWN, WM_IME_KEYUP
 };
-// What asks the window to close or to act, posted by another program.
+// What asks the window to close or to act, posted by another program
+// (WM_SYSCOMMAND's close apart: minimise, move and the like still count).
 constexpr Range requestRanges[] = {
     {WM_CLOSE, WM_CLOSE},
     {BM_CLICK, BM_CLICK},
-    {WM_COMMAND, WM_SYSCOMMAND},
+    {WM_COMMAND, WM_COMMAND},
 };
+
+bool isClose(WPARAM sysCommand) {
+    return (sysCommand & 0xFFF0) == SC_CLOSE;
+}
+
+// The message box open on this thread for `owner`, if any.
+BOOL CALLBACK findBox(HWND hwnd, LPARAM found) {
+    auto* box = reinterpret_cast<HWND*>(found);
+    wchar_t name[16] = {};
+    ::GetClassNameW(hwnd, name, 16);
+    if (::GetWindow(hwnd, GW_OWNER) != *box || ::lstrcmpW(name, L"#32770") != 0) return TRUE;
+    *box = hwnd;
+    return FALSE;
+}
+
 
 using ReasonCreateFn = BOOL(WINAPI*)(HWND, LPCWSTR);
 using ReasonDestroyFn = BOOL(WINAPI*)(HWND);
 
 } // namespace
+
+bool MachineGuard::take() {
+    if (mutex_ != nullptr) return true;
+    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, name);
+    if (mutex == nullptr) {
+        // Another user's program made it and we may not open it: it is in
+        // use. Any other failure leaves nothing to guard with, and must not
+        // stop the program's only purpose.
+        return ::GetLastError() != ERROR_ACCESS_DENIED;
+    }
+    const DWORD got = ::WaitForSingleObject(mutex, 0);
+    if (got != WAIT_OBJECT_0 && got != WAIT_ABANDONED) {
+        ::CloseHandle(mutex);
+        return false;
+    }
+    mutex_ = mutex;
+    return true;
+}
+
+void MachineGuard::release() {
+    if (mutex_ == nullptr) return;
+    ::ReleaseMutex(mutex_);
+    ::CloseHandle(mutex_);
+    mutex_ = nullptr;
+}
 
 CommandRun::Scope::Scope(CommandRun& run) : run_(run), entered_(!run.running_) {
     if (!entered_) return;
@@ -44,26 +91,45 @@ CommandRun::Scope::~Scope() {
     run_.dropInput();
     for (const Range& r : requestRanges)
         run_.drop(r.first, r.last);
+    // Minimise, move and the like, posted meanwhile, are acted on now.
+    std::vector<MSG> later;
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, WM_SYSCOMMAND, WM_SYSCOMMAND, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            run_.quit_ = true;
+            run_.quitCode_ = static_cast<int>(msg.wParam);
+        } else if (!isClose(msg.wParam)) {
+            later.push_back(msg);
+        }
+    }
+    for (const MSG& m : later)
+        ::PostMessageW(m.hwnd, m.message, m.wParam, m.lParam);
     run_.running_ = false;
     if (run_.quit_) {
         run_.quit_ = false;
         ::PostQuitMessage(run_.quitCode_);
     }
+    // The session ends (or the Restart Manager closes the program): the
+    // command stopped, and the program ends too.
+    if (run_.sessionEnding_ && run_.window_ != nullptr) ::DestroyWindow(run_.window_);
 }
 
-void CommandRun::beginWork(const wchar_t* reason) {
-    if (!running_ || working_) return;
+bool CommandRun::beginWork(const wchar_t* reason) {
+    if (!running_ || working_) return working_;
+    if (!guard_.take()) return false;
     working_ = true;
     // Vista and later ask the user about a program that refuses logoff and
     // show its reason; earlier systems have no such call.
     static const auto create =
         platform::systemFunction<ReasonCreateFn>(L"user32.dll", "ShutdownBlockReasonCreate");
     blockReason_ = create != nullptr && window_ != nullptr && create(window_, reason) != FALSE;
+    return true;
 }
 
 void CommandRun::endWork() {
     if (!working_) return;
     working_ = false;
+    guard_.release();
     if (blockReason_) {
         static const auto destroy =
             platform::systemFunction<ReasonDestroyFn>(L"user32.dll", "ShutdownBlockReasonDestroy");
@@ -80,12 +146,17 @@ bool CommandRun::filter(UINT message, WPARAM wParam, LPARAM, LRESULT& result) {
         result = FALSE; // a copy cut short would stay in the cache
         return true;
     case WM_ENDSESSION:
-        // Ending anyway: the command stops at its next heartbeat.
-        if (wParam != FALSE) sessionEnding_ = true;
+        // Ending anyway: the command stops at its next heartbeat, or at
+        // once if it waits on a box; the program then ends. FALSE: the
+        // session goes on after all, and so does the command.
+        if (wParam != FALSE) {
+            sessionEnding_ = true;
+            closeOpenBox();
+        }
         result = 0;
         return true;
     case WM_SYSCOMMAND:
-        if ((wParam & 0xFFF0) != SC_CLOSE) return false;
+        if (!isClose(wParam)) return false;
         result = 0;
         return true;
     case WM_CLOSE:
@@ -106,6 +177,13 @@ void CommandRun::drop(UINT first, UINT last) {
             quitCode_ = static_cast<int>(msg.wParam);
         }
     }
+}
+
+void CommandRun::closeOpenBox() {
+    HWND box = window_;
+    if (box == nullptr) return;
+    ::EnumThreadWindows(::GetCurrentThreadId(), findBox, reinterpret_cast<LPARAM>(&box));
+    if (box != window_) ::PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
 }
 
 void CommandRun::dropInput() {

@@ -406,6 +406,8 @@ void Frmdll::cmdExit_Click() {
 
 cache::Answer Frmdll::messageBox(const std::wstring& text, const std::wstring& title,
                                  cache::Buttons buttons, cache::Icon icon) {
+    // No one is left to read it.
+    if (command_.sessionEnding()) return cache::Answer::Cancel;
     // A result box: keys typed while the command worked must not answer it,
     // and the files are done changing.
     if (command_.working()) {
@@ -415,21 +417,20 @@ cache::Answer Frmdll::messageBox(const std::wstring& text, const std::wstring& t
     return showMessageBox(hwnd_, text, title, buttons, icon);
 }
 
-// A command's button is disabled for the span of its work.
 void Frmdll::setBackupEnabled(bool enabled) {
     ::EnableWindow(control(Control::cmdBak), enabled ? TRUE : FALSE);
-    if (enabled)
-        command_.endWork();
-    else
-        command_.beginWork(L"正在备份系统文件缓存列表");
 }
 
 void Frmdll::setRestoreEnabled(bool enabled) {
     ::EnableWindow(control(Control::cmdRestore), enabled ? TRUE : FALSE);
-    if (enabled)
-        command_.endWork();
-    else
-        command_.beginWork(L"正在还原系统文件缓存");
+}
+
+bool Frmdll::beginChanges(const std::wstring& reason) {
+    return command_.beginWork(reason.c_str());
+}
+
+void Frmdll::endChanges() {
+    command_.endWork();
 }
 
 void Frmdll::setCountEnabled(bool enabled) {

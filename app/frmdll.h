@@ -69,6 +69,8 @@ class Frmdll : public cache::WindowPort {
                              cache::Buttons buttons, cache::Icon icon) override;
     void setBackupEnabled(bool enabled) override;
     void setRestoreEnabled(bool enabled) override;
+    bool beginChanges(const std::wstring& reason) override;
+    void endChanges() override;
     void setCountEnabled(bool enabled) override;
     void setCountText(const std::wstring& text) override;
     void keepAlive() override;

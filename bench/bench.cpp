@@ -40,6 +40,8 @@ class Headless : public cache::WindowPort {
     }
     void setBackupEnabled(bool) override {}
     void setRestoreEnabled(bool) override {}
+    bool beginChanges(const std::wstring&) override { return true; }
+    void endChanges() override {}
     void setCountEnabled(bool) override {}
     void setCountText(const std::wstring&) override {}
     void keepAlive() override {}
@@ -85,8 +87,12 @@ void compare(const char* name, int runs, const std::function<void()>& kestrum,
         b.push_back(seconds(baseline));
     }
     const double ratio = median(k) / median(b);
-    std::printf("%-34s kestrum %9.1f ms  baseline %9.1f ms  ratio %.2f  (target <= %.2f)\n", name,
-                median(k) * 1000, median(b) * 1000, ratio, target);
+    std::printf("%-34s kestrum %9.1f ms  baseline %9.1f ms  ratio %.2f", name, median(k) * 1000,
+                median(b) * 1000, ratio);
+    if (target > 0)
+        std::printf("  (target <= %.2f)\n", target);
+    else
+        std::printf("  (for information)\n");
 }
 
 // Baseline backup: the enumeration (basic-info and large-fetch, or the plain
@@ -231,20 +237,38 @@ int wmain(int argc, wchar_t** argv) {
         testing_win::MovedSystem services = movedTo(root);
         Headless window;
         cache::DirList Dir1(services);
-        // The same work bare: each file copied to a temporary name and moved
-        // over the real one, so that no cache file is ever left cut short.
+        // The same work bare: each file copied to a temporary name, its
+        // data flushed to the disk and moved over the real one, so that no
+        // cache file is ever left cut short, even by a power cut.
         const std::wstring temp = cacheDir + L"bench-restore.tmp";
-        auto bare = [&] {
+        auto safeCopies = [&](bool flush) {
             for (const std::wstring& s : sources) {
                 ::CopyFileW(s.c_str(), temp.c_str(), FALSE);
+                if (flush) {
+                    HANDLE h = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr,
+                                             OPEN_EXISTING, 0, nullptr);
+                    ::FlushFileBuffers(h);
+                    ::CloseHandle(h);
+                }
                 ::MoveFileExW(temp.c_str(), (cacheDir + leafOf(s)).c_str(),
                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
             }
+        };
+        auto bare = [&] { safeCopies(true); };
+        // What the flush adds to the bare work, and a plain copy loop that
+        // may leave a cut-short file.
+        compare("flushing each copy (bare)", runs, bare, [&] { safeCopies(false); }, 1.15);
+        auto plainCopies = [&] {
+            for (const std::wstring& s : sources)
+                ::CopyFileW(s.c_str(), (cacheDir + leafOf(s)).c_str(), FALSE);
         };
         char name[80];
         std::snprintf(name, sizeof(name), "restore of %u entries, headless", restoreEntries);
         compare(
             name, runs, [&] { cache::runRestore(services, window, Dir1); }, bare, 1.15);
+        compare(
+            "restore against a plain copy loop", runs,
+            [&] { cache::runRestore(services, window, Dir1); }, plainCopies, 0);
         const std::wstring expected =
             L"DllCache(" + std::to_wstring(sources.size()) + L") Restored Successfully";
         expect(window.lastBox == expected, "headless restore restored every source");

@@ -80,12 +80,17 @@ void runBackup(platform::Services& services, WindowPort& window, FileList& File1
                           Icon::Information) != Answer::Ok)
         return;
     window.setBackupEnabled(false);
-    {
-        // A cache folder of many thousand files takes a while to list.
-        const platform::HeartbeatWhile alive(
-            services, [&window] { window.keepAlive(); },
-            [&window] { return !window.sessionEnding(); });
-        backUp(services, window, File1);
+    if (window.beginChanges(backup_text::working)) {
+        {
+            // A cache folder of many thousand files takes a while to list.
+            const platform::HeartbeatWhile alive(
+                services, [&window] { window.keepAlive(); },
+                [&window] { return !window.sessionEnding(); });
+            backUp(services, window, File1);
+        }
+        window.endChanges();
+    } else {
+        window.messageBox(busyElsewhere, backup_text::title, Buttons::Ok, Icon::Exclamation);
     }
     window.setBackupEnabled(true);
 }

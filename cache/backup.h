@@ -14,6 +14,7 @@ inline const wchar_t* const confirmTitle = L"选择";
 inline const wchar_t* const empty = L"没有可备份的数据,请检查dllcache是否为空";
 inline const wchar_t* const finished = L"finished!";
 inline const wchar_t* const title = L"backup";
+inline const wchar_t* const working = L"正在备份系统文件缓存列表";
 } // namespace backup_text
 
 // Runs the whole command, from the confirmation to the final message.

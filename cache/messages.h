@@ -10,6 +10,10 @@
 
 namespace cache {
 
+// A command refused because another program runs one.
+inline const wchar_t* const busyElsewhere =
+    L"另一个Kestrum正在备份或还原系统文件缓存,请稍后再试。";
+
 // "<what>:\r\n<path>\r\n\r\n<system's reason> (错误代码 N)" for a failed step.
 std::wstring failureText(const std::wstring& what, const std::wstring& path,
                          platform::Services& services, platform::ErrorCode error);

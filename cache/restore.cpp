@@ -157,8 +157,16 @@ void restore(platform::Services& services, WindowPort& window, DirList& Dir1,
     // Anything named dllcache counts: a file of that name is not replaced,
     // and the copies into it then fail and are reported.
     if (!services.attributes(folders.cache).exists) services.createFolder(folders.cache);
-    // Left by a run that was killed in the middle of a copy.
-    services.deleteFile(cacheEntry(folders, restoreTempName));
+    // Left by a run that was killed in the middle of a copy. One that
+    // cannot be removed would make every copy fail: stop before any.
+    const std::wstring leftover = cacheEntry(folders, restoreTempName);
+    const platform::ErrorCode stuck = services.deleteFile(leftover);
+    if (stuck != 0 && stuck != platform::errorFileNotFound && stuck != platform::errorPathNotFound) {
+        window.setBusyCursor(false);
+        failed(window, failureText(L"无法删除上次还原留下的临时文件,没有还原任何文件", leftover,
+                                   services, stuck));
+        return;
+    }
 
     ListReader reader(*source, services);
     ProgramFilesSearch programFiles(services, Dir1);
@@ -228,12 +236,17 @@ void runRestore(platform::Services& services, WindowPort& window, DirList& Dir1)
         return;
 
     window.setRestoreEnabled(false);
-    {
-        // The tree walk, large listings and copies keep the window answering.
-        const platform::HeartbeatWhile alive(
-            services, [&window] { window.keepAlive(); },
-            [&window] { return !window.sessionEnding(); });
-        restore(services, window, Dir1, listPath);
+    if (window.beginChanges(restore_text::working)) {
+        {
+            // The tree walk, large listings and copies keep the window answering.
+            const platform::HeartbeatWhile alive(
+                services, [&window] { window.keepAlive(); },
+                [&window] { return !window.sessionEnding(); });
+            restore(services, window, Dir1, listPath);
+        }
+        window.endChanges();
+    } else {
+        failed(window, busyElsewhere);
     }
     window.setRestoreEnabled(true);
 }

@@ -15,6 +15,7 @@ namespace restore_text {
 inline const wchar_t* const noBackup = L"对不起,您还没有做过备份!";
 inline const wchar_t* const noBackupTitle = L"注意";
 inline const wchar_t* const confirm = L"Are you sure?";
+inline const wchar_t* const working = L"正在还原系统文件缓存";
 } // namespace restore_text
 
 struct RestoreCounts {

@@ -19,6 +19,13 @@ class WindowPort {
     virtual Answer messageBox(const std::wstring& text, const std::wstring& title, Buttons buttons,
                               Icon icon) = 0;
     virtual void setBackupEnabled(bool enabled) = 0;
+    // The span in which a command may change files, from its start to its
+    // result. Only one such span runs on the whole machine, whichever
+    // program, user or session starts it, and logoff waits for it
+    // (`reason` is what the system may show). False when another program
+    // holds it: the command then changes nothing.
+    virtual bool beginChanges(const std::wstring& reason) = 0;
+    virtual void endChanges() = 0;
     virtual void setRestoreEnabled(bool enabled) = 0;
     virtual void setCountEnabled(bool enabled) = 0;
     virtual void setCountText(const std::wstring& text) = 0;

@@ -61,11 +61,18 @@ class Services {
     virtual ErrorCode listFolder(const std::wstring& folder, bool directories,
                                  std::vector<FolderEntry>& entries) = 0;
     virtual ErrorCode createFolder(const std::wstring& path) = 0;
+    // Removes a file whatever its attributes (read-only, hidden, system).
     virtual ErrorCode deleteFile(const std::wstring& path) = 0;
     // Copies over an existing file of the same name (which a failure may
     // leave cut short: callers copy to a temporary name and then move).
+    // The copy keeps the source's attributes but read-only, so that it can
+    // be moved, replaced and removed; its data is on the disk when the
+    // call returns, so that a power cut after a move cannot leave a name
+    // whose data never reached the disk.
     virtual ErrorCode copyFile(const std::wstring& from, const std::wstring& to) = 0;
-    // Creates `path` afresh (replacing a previous file) and writes all of
+    // Creates `path` afresh (replacing a previous file whatever its
+    // attributes, or failing with the reason it cannot be removed) and
+    // writes all of
     // `bytes` to it, flushed; a partial file is removed on failure.
     virtual ErrorCode writeNewFile(const std::wstring& path, const std::string& bytes) = 0;
     // Moves `from` over `to` in one step; `to` may exist (also hidden).

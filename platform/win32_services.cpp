@@ -127,6 +127,13 @@ Attributes attributesFrom(DWORD bits) {
     return a;
 }
 
+// DeleteFile refuses a read-only file; a temporary file of ours may have
+// taken that attribute from its source.
+ErrorCode removeFile(const std::wstring& path) {
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return ::DeleteFileW(path.c_str()) ? 0 : ::GetLastError();
+}
+
 std::wstring joinPattern(const std::wstring& folder) {
     std::wstring pattern = folder;
     if (pattern.empty() || pattern.back() != L'\\') pattern += L'\\';
@@ -233,7 +240,7 @@ ErrorCode Win32Services::createFolder(const std::wstring& path) {
 
 ErrorCode Win32Services::deleteFile(const std::wstring& path) {
     const RedirectionOff realSystemFolder;
-    return ::DeleteFileW(path.c_str()) ? 0 : ::GetLastError();
+    return removeFile(path);
 }
 
 ErrorCode Win32Services::copyFile(const std::wstring& from, const std::wstring& to) {
@@ -244,15 +251,32 @@ ErrorCode Win32Services::copyFile(const std::wstring& from, const std::wstring& 
         const RedirectionOff::BackOn usual(realSystemFolder);
         return heartbeat();
     };
-    if (::CopyFileExW(from.c_str(), to.c_str(), &copyProgress, &beat, nullptr, 0)) return 0;
-    const ErrorCode error = ::GetLastError();
-    return error == ERROR_REQUEST_ABORTED ? errorCancelled : error;
+    if (!::CopyFileExW(from.c_str(), to.c_str(), &copyProgress, &beat, nullptr, 0)) {
+        const ErrorCode error = ::GetLastError();
+        return error == ERROR_REQUEST_ABORTED ? errorCancelled : error;
+    }
+    // A read-only source (a file copied from a CD, say) gives a read-only
+    // copy, which could be neither moved over nor removed nor replaced by
+    // the next restore.
+    const DWORD bits = ::GetFileAttributesW(to.c_str());
+    if (bits == INVALID_FILE_ATTRIBUTES) return ::GetLastError();
+    if ((bits & FILE_ATTRIBUTE_READONLY) != 0 &&
+        !::SetFileAttributesW(to.c_str(), bits & ~DWORD{FILE_ATTRIBUTE_READONLY}))
+        return ::GetLastError();
+    // The data on the disk before the caller's move gives it a real name:
+    // the move is written through, the copied data would otherwise still
+    // wait in the system's cache.
+    FileHandle copy(::CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!copy || !::FlushFileBuffers(copy.get())) return ::GetLastError();
+    return 0;
 }
 
 ErrorCode Win32Services::writeNewFile(const std::wstring& path, const std::string& bytes) {
     const RedirectionOff realSystemFolder;
-    // A leftover (perhaps hidden) file of that name would make creation fail.
-    ::DeleteFileW(path.c_str());
+    // A leftover (perhaps hidden or read-only) file of that name would make
+    // creation fail: say why it cannot be removed.
+    if (const ErrorCode stuck = removeFile(path); stuck != 0 && stuck != ERROR_FILE_NOT_FOUND)
+        return stuck;
     FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return ::GetLastError();

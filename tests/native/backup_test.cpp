@@ -186,6 +186,26 @@ TEST_F(BackupFailure, SessionEndingKeepsTheOldListAndShowsNothing) {
     expectNoLeftovers();
 }
 
+TEST_F(BackupFailure, AnotherProgramsCommandChangesNothing) {
+    window.otherProgram = true;
+    run();
+    ASSERT_EQ(window.boxes.size(), 2u);
+    EXPECT_EQ(window.boxes[1].text, L"另一个Kestrum正在备份或还原系统文件缓存,请稍后再试。");
+    EXPECT_EQ(window.boxes[1].icon, cache::Icon::Exclamation);
+    EXPECT_EQ(services.at(listPath).data, "old.dll\r\n");
+    EXPECT_TRUE(window.backupEnabled);
+}
+
+TEST_F(BackupFailure, ALeftoverNewListThatCannotBeRemovedIsNamed) {
+    services.addFile(listPath + L".new", "held").readOnly = true;
+    services.failDelete[listPath + L".new"] = 32; // held by another program
+    run();
+    ASSERT_EQ(window.boxes.size(), 2u);
+    EXPECT_NE(window.boxes[1].text.find(listPath + L".new"), std::wstring::npos);
+    EXPECT_NE(window.boxes[1].text.find(L"<reason 32>"), std::wstring::npos);
+    EXPECT_EQ(services.at(listPath).data, "old.dll\r\n");
+}
+
 TEST_F(BackupFailure, SystemFolderUnknown) {
     services.systemDirError = 8;
     run();

@@ -63,7 +63,7 @@ class Services : public platform::Services {
 
     std::map<std::wstring, Node, PathLess> nodes;
     std::map<std::wstring, platform::ErrorCode, PathLess> failList, failWrite, failReplace,
-        failCopy, failOpen, failCreate;
+        failCopy, failOpen, failCreate, failDelete;
     // Bytes a reader hands out per call, to exercise buffer boundaries.
     std::size_t readChunk = 1 << 16;
     // Reading fails once this many bytes were read (unset: never), in
@@ -175,10 +175,10 @@ class Services : public platform::Services {
 
     platform::ErrorCode deleteFile(const std::wstring& path) override {
         touched.push_back(path);
+        if (auto f = failDelete.find(path); f != failDelete.end()) return f->second;
         auto it = nodes.find(path);
         if (it == nodes.end() || it->second.directory) return fileNotFound;
-        if (it->second.readOnly) return accessDenied;
-        nodes.erase(it);
+        nodes.erase(it); // whatever its attributes
         return 0;
     }
 
@@ -207,10 +207,9 @@ class Services : public platform::Services {
     platform::ErrorCode writeNewFile(const std::wstring& path, const std::string& bytes) override {
         touched.push_back(path);
         if (auto f = failWrite.find(path); f != failWrite.end()) return f->second;
+        if (auto f = failDelete.find(path); f != failDelete.end() && has(path)) return f->second;
         if (!isDir(parentOf(path))) return pathNotFound;
-        if (auto it = nodes.find(path); it != nodes.end() && it->second.readOnly)
-            return accessDenied;
-        addFile(path, bytes);
+        addFile(path, bytes); // a leftover goes, whatever its attributes
         return 0;
     }
 
@@ -351,6 +350,14 @@ class Window : public cache::WindowPort {
         backupEnabled = enabled;
         events.push_back(enabled ? L"bak:on" : L"bak:off");
     }
+    bool otherProgram = false; // another program's command holds the machine
+    bool changing = false;     // inside the span that may change files
+    bool beginChanges(const std::wstring&) override {
+        if (otherProgram) return false;
+        changing = true;
+        return true;
+    }
+    void endChanges() override { changing = false; }
     void setRestoreEnabled(bool enabled) override {
         restoreEnabled = enabled;
         events.push_back(enabled ? L"restore:on" : L"restore:off");

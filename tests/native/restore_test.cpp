@@ -190,6 +190,42 @@ TEST_F(Restore, NoTemporaryFileOutlivesTheRun) {
     EXPECT_EQ(lastBox().text, L"DllCache(0) Restored, 1 Failed\r\n\r\n<reason 5> (1): moved.dll");
 }
 
+// While another program's command may change files, this one changes
+// nothing and says why; once it is done, a restore runs.
+TEST_F(Restore, AnotherProgramsCommandMakesItWait) {
+    services.nodes.erase(cacheDir);
+    list("a.dll\r\n");
+    services.addFile(sys + L"a.dll", "A");
+    window.otherProgram = true;
+    run();
+    ASSERT_EQ(window.boxes.size(), 2u);
+    EXPECT_EQ(lastBox().text, L"另一个Kestrum正在备份或还原系统文件缓存,请稍后再试。");
+    EXPECT_EQ(lastBox().icon, cache::Icon::Exclamation);
+    EXPECT_FALSE(services.has(cacheDir));
+    EXPECT_TRUE(window.restoreEnabled);
+    window.otherProgram = false;
+    run();
+    EXPECT_EQ(cached(L"a.dll"), "A");
+    EXPECT_FALSE(window.changing);
+}
+
+// A leftover temporary file that cannot be removed (another program holds
+// it) would make every copy fail: the run stops before any, naming it.
+TEST_F(Restore, AStuckLeftoverStopsTheRunBeforeAnyCopy) {
+    const std::wstring temp = cacheDir + L"\\" + cache::restoreTempName;
+    services.addFile(temp, "held");
+    services.failDelete[temp] = 32;
+    list("a.dll\r\n");
+    services.addFile(sys + L"a.dll", "A");
+    run();
+    EXPECT_TRUE(services.copies.empty());
+    EXPECT_EQ(services.at(listPath).data, "a.dll\r\n");
+    EXPECT_EQ(lastBox().icon, cache::Icon::Exclamation);
+    EXPECT_NE(lastBox().text.find(temp), std::wstring::npos) << lastBox().text;
+    EXPECT_NE(lastBox().text.find(L"<reason 32>"), std::wstring::npos);
+    EXPECT_FALSE(window.busy);
+}
+
 // The session may end at any step: the step's call gives up, and the run
 // stops there without a box, copying nothing more.
 TEST_F(Restore, AnEndingSessionStopsTheRunAtAnyStep) {

@@ -2,10 +2,12 @@
 // services with the system folders moved into a temporary folder, so the
 // copies, attributes and locks are the platform's own.
 #include "../native/fakes.h"
+#include "app/command_run.h"
 #include "cache/backup.h"
 #include "cache/folders.h"
 #include "cache/program_files.h"
 #include "cache/restore.h"
+#include "platform/handles.h"
 #include "platform/win32_services.h"
 #include "moved_system.h"
 #include "temp_dir.h"
@@ -29,11 +31,18 @@ struct Lock {
     }
 };
 
+// A window whose commands take the program's machine-wide guard.
+struct GuardedWindow : fake::Window {
+    app::MachineGuard guard;
+    bool beginChanges(const std::wstring&) override { return guard.take(); }
+    void endChanges() override { guard.release(); }
+};
+
 struct RealRestore : ::testing::Test {
     TempDir temp;
     TempDir programFilesHolder; // only for its unique name
     testing_win::MovedSystem services;
-    fake::Window window;
+    GuardedWindow window;
     cache::DirList Dir1{services};
     std::wstring sys, windows, cacheDir, programFiles, pfTest;
 
@@ -123,6 +132,34 @@ TEST_F(RealRestore, LockedSourceOrDestinationIsAFailure) {
     EXPECT_NE(text.find(L"dst-locked.dll"), std::wstring::npos) << text;
 }
 
+// A read-only source is restored into a cache file the next restore can
+// replace; a read-only hidden leftover is removed; one held open stops the
+// run before any copy, naming it.
+TEST_F(RealRestore, ReadOnlyFilesNeverBlockALaterRestore) {
+    const std::wstring leftover = cacheDir + L"\\" + cache::restoreTempName;
+    writeFile(leftover, "left", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    writeFile(sys + L"\\cd.dll", "from a CD", FILE_ATTRIBUTE_READONLY);
+    list("cd.dll\r\n");
+    run();
+    EXPECT_EQ(cached(L"cd.dll"), "from a CD");
+    EXPECT_EQ(::GetFileAttributesW((cacheDir + L"\\cd.dll").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_EQ(cached(cache::restoreTempName), "<missing>");
+    run();
+    EXPECT_EQ(window.boxes.back().text, L"DllCache(1) Restored Successfully");
+
+    writeFile(leftover, "held");
+    {
+        Lock held(leftover);
+        ::SetFileAttributesW((cacheDir + L"\\cd.dll").c_str(), FILE_ATTRIBUTE_NORMAL);
+        writeFile(cacheDir + L"\\cd.dll", "old");
+        run();
+    }
+    EXPECT_EQ(cached(L"cd.dll"), "old");
+    EXPECT_EQ(window.boxes.back().icon, cache::Icon::Exclamation);
+    EXPECT_NE(window.boxes.back().text.find(leftover), std::wstring::npos)
+        << window.boxes.back().text;
+}
+
 TEST_F(RealRestore, TraversalAndDeviceEntriesTouchNothingOutside) {
     writeFile(temp / L"outside.dll", "outside");
     writeFile(sys + L"\\ok.dll", "ok");
@@ -206,7 +243,7 @@ TEST(KilledCopyChild, DISABLED_Restore) {
     ASSERT_NE(::GetEnvironmentVariableW(childRoot, root, MAX_PATH), 0u);
     testing_win::MovedSystem services;
     services.root = root;
-    fake::Window window;
+    GuardedWindow window;
     cache::DirList Dir1{services};
     cache::runRestore(services, window, Dir1);
 }
@@ -224,22 +261,30 @@ TEST_F(KilledCopy, LeavesEveryCacheFileWholeAndTheNextRunClearsUp) {
     ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                  &si, &pi));
     ::SetEnvironmentVariableW(childRoot, nullptr);
-    // Killed as soon as its copy has begun, wherever it writes.
+    // Killed as soon as its copy has begun, wherever it writes; just
+    // before, a second program's restore must change nothing, not even the
+    // child's temporary copy. A third program's handle keeps the guard in
+    // being, so the child leaves it abandoned.
+    const platform::KernelHandle third(::CreateMutexW(nullptr, FALSE, app::MachineGuard::name));
     bool killed = false;
     while (!killed && ::WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT) {
-        if (sizeOf(temp) != ~0ull || sizeOf(cacheDir + L"\\big.dll") != 3)
+        if (sizeOf(temp) != ~0ull || sizeOf(cacheDir + L"\\big.dll") != 3) {
+            run();
             killed = ::TerminateProcess(pi.hProcess, 1) != FALSE;
+        }
     }
     ::WaitForSingleObject(pi.hProcess, INFINITE);
     ::CloseHandle(pi.hProcess);
     ::CloseHandle(pi.hThread);
     ASSERT_TRUE(killed) << "the child finished before its copy could be interrupted";
+    EXPECT_EQ(window.boxes.back().text, L"另一个Kestrum正在备份或还原系统文件缓存,请稍后再试。");
     const std::uint64_t cachedSize = sizeOf(cacheDir + L"\\big.dll");
     EXPECT_TRUE(cachedSize == 3 || cachedSize == bigSize) << cachedSize << " bytes";
 
     cache::FileList File1{services};
     window.answers.clear();
     cache::runBackup(services, window, File1);
+    EXPECT_EQ(window.boxes.back().text, L"finished!");
     EXPECT_EQ(readFile(this->temp / L"tools\\filelist.kdl"), "big.dll\r\n");
 
     run();

@@ -441,6 +441,7 @@ TEST_F(Window, NothingReachingTheWindowDuringACommandStartsOrEndsAnything) {
         fromAnotherProgram(
             [&] {
                 logoff = sendFromOutside(hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+                sendFromOutside(hwnd, WM_ENDSESSION, FALSE, 0); // the session goes on
                 sendFromOutside(hwnd, WM_CLOSE, 0, 0);
                 sendFromOutside(restore, BM_CLICK, 0, 0);
                 sendFromOutside(hwnd, WM_COMMAND, MAKEWPARAM(IDC_CMDEXIT, BN_CLICKED), 0);
@@ -451,6 +452,9 @@ TEST_F(Window, NothingReachingTheWindowDuringACommandStartsOrEndsAnything) {
                 ::PostMessageW(bak, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
                 ::PostMessageW(bak, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
                 ::PostMessageW(bak, WM_KEYDOWN, VK_ESCAPE, 1);
+                for (UINT touch : {0x0119u, 0x0240u, 0x0246u}) // gesture, touch, pointer down
+                    ::PostMessageW(bak, touch, 0, 0);
+                ::PostMessageW(hwnd, WM_SYSCOMMAND, SC_MINIMIZE, 0);
             },
             [&] { frmdll.showProgress(L"已还原7个文件..."); });
         EXPECT_EQ(textOf(frmdll.control(Control::lblcount)), L"已还原7个文件...");
@@ -462,9 +466,16 @@ TEST_F(Window, NothingReachingTheWindowDuringACommandStartsOrEndsAnything) {
     EXPECT_EQ(logoff, FALSE);
     EXPECT_EQ(frmdll.boxes, (std::vector<std::wstring>{L"您确定要重新备份一次吗?", L"finished!"}));
     EXPECT_EQ(testing_win::readFile(root / L"tools\\filelist.kdl"), "a.dll\r\n");
+    MSG msg;
+    for (UINT touch : {0x0119u, 0x0240u, 0x0246u}) // any range also finds the kept WM_QUIT
+        if (::PeekMessageW(&msg, nullptr, touch, touch, PM_NOREMOVE)) {
+            EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT)) << touch;
+        }
     pump();
     EXPECT_TRUE(quit);
     ASSERT_NE(frmdll.hwnd(), nullptr);
+    EXPECT_TRUE(::IsIconic(hwnd)) << "a minimise asked for meanwhile is done after";
+    ::ShowWindow(hwnd, SW_RESTORE);
     EXPECT_EQ(frmdll.boxes.size(), 2u);
     // After the command, logoff and closing are as before.
     EXPECT_NE(::SendMessageW(hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
@@ -473,7 +484,7 @@ TEST_F(Window, NothingReachingTheWindowDuringACommandStartsOrEndsAnything) {
 }
 
 // The session ends anyway during a restore: it stops at once, shows
-// nothing more, and every cache file is whole.
+// nothing more, every cache file is whole, and the program ends.
 TEST_F(Window, AnEndingSessionStopsARestoreWithNothingCutShort) {
     testing_win::TempDir root;
     movedSystemIn(root, services);
@@ -482,8 +493,10 @@ TEST_F(Window, AnEndingSessionStopsARestoreWithNothingCutShort) {
     testing_win::writeFile(sys + L"\\b.dll", "new b");
     testing_win::writeFile(sys + L"\\dllcache\\a.dll", "old a");
     testing_win::writeFile(root / L"tools\\filelist.kdl", "a.dll\r\nb.dll\r\n");
+    // ENDSESSION_CLOSEAPP: the Restart Manager closes the program, the
+    // session itself goes on.
     services.duringCopy = [&] {
-        fromAnotherProgram([&] { sendFromOutside(frmdll.hwnd(), WM_ENDSESSION, TRUE, 0); },
+        fromAnotherProgram([&] { sendFromOutside(frmdll.hwnd(), WM_ENDSESSION, TRUE, 0x1); },
                            [&] { frmdll.keepAlive(); });
     };
     frmdll.answers = {cache::Answer::Ok};
@@ -494,7 +507,10 @@ TEST_F(Window, AnEndingSessionStopsARestoreWithNothingCutShort) {
     EXPECT_TRUE(a == "old a" || a == std::string(1 << 20, 'n')) << a.size() << " bytes";
     EXPECT_EQ(testing_win::readFile(sys + L"\\dllcache\\b.dll"), "<missing>");
     EXPECT_EQ(testing_win::readFile(sys + L"\\dllcache\\kestrum-restore.tmp"), "<missing>");
-    EXPECT_TRUE(::IsWindowEnabled(frmdll.control(Control::cmdRestore)));
+    // Then the program ends.
+    EXPECT_EQ(frmdll.hwnd(), nullptr);
+    pump();
+    EXPECT_TRUE(quit);
 }
 
 // A real message box: without a title of its own it shows the program's name.
