@@ -92,13 +92,17 @@ prepare_emulation() {
   local emu="$BUILD/emu"
   local dir="$emu/lib/wine" pre="$emu/preload/lib" src="$KESTRUM_ROOT/scripts/emulation/qemu_fixes.c"
   mkdir -p "$dir" "$pre/i386-linux-gnu" "$pre/x86_64-linux-gnu" "$emu/share"
-  if ! gcc -m32 -shared -fPIC -O2 -o "$pre/i386-linux-gnu/kestrum-qemu-fixes.so" "$src" -ldl ||
-     ! gcc -shared -fPIC -O2 -o "$pre/x86_64-linux-gnu/kestrum-qemu-fixes.so" "$src"; then
-    echo "the qemu fixes (scripts/emulation/qemu_fixes.c) did not build" >&2
-    return 1
+  local so32="$pre/i386-linux-gnu/kestrum-qemu-fixes.so" so64="$pre/x86_64-linux-gnu/kestrum-qemu-fixes.so"
+  if [ ! "$so32" -nt "$src" ] || [ ! "$so64" -nt "$src" ]; then
+    if ! gcc -m32 -shared -fPIC -O2 -o "$so32" "$src" -ldl ||
+       ! gcc -shared -fPIC -O2 -o "$so64" "$src"; then
+      echo "the qemu fixes (scripts/emulation/qemu_fixes.c) did not build" >&2
+      return 1
+    fi
   fi
-  cp /usr/lib/wine/wine "$dir/wine32.elf"
-  cp /usr/lib/wine/wine64 "$dir/wine64"
+  # Copied only when changed: a running loader cannot be overwritten.
+  cmp -s /usr/lib/wine/wine "$dir/wine32.elf" || cp /usr/lib/wine/wine "$dir/wine32.elf" || return 1
+  cmp -s /usr/lib/wine/wine64 "$dir/wine64" || cp /usr/lib/wine/wine64 "$dir/wine64" || return 1
   ln -sfn /usr/lib/i386-linux-gnu "$emu/lib/i386-linux-gnu"
   ln -sfn /usr/lib/x86_64-linux-gnu "$emu/lib/x86_64-linux-gnu"
   ln -sfn /usr/share/wine "$emu/share/wine"
