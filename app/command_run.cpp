@@ -37,7 +37,8 @@ bool isClose(WPARAM sysCommand) {
     return (sysCommand & 0xFFF0) == SC_CLOSE;
 }
 
-// The message box open on this thread for `owner`, if any.
+// A message box of this thread owned by the window in `*found`, put there
+// in its place.
 BOOL CALLBACK findBox(HWND hwnd, LPARAM found) {
     auto* box = reinterpret_cast<HWND*>(found);
     wchar_t name[16] = {};
@@ -46,7 +47,6 @@ BOOL CALLBACK findBox(HWND hwnd, LPARAM found) {
     *box = hwnd;
     return FALSE;
 }
-
 
 using ReasonCreateFn = BOOL(WINAPI*)(HWND, LPCWSTR);
 using ReasonDestroyFn = BOOL(WINAPI*)(HWND);
