@@ -34,10 +34,32 @@ platform::ErrorCode resolveFolders(platform::Services& services, Folders& folder
     return 0;
 }
 
+namespace {
+const std::wstring tempStem = L"kestrum-restore";
+const std::wstring tempExtension = L".tmp";
+} // namespace
+
+std::wstring restoreTempName(std::size_t slot) {
+    if (slot == 0) return tempStem + tempExtension;
+    return tempStem + L'-' + std::to_wstring(slot) + tempExtension;
+}
+
 bool isRestoreTemp(platform::Services& services, const std::wstring& name) {
     // Asked for every name of a large folder: compare lengths first.
-    return name.size() == std::char_traits<wchar_t>::length(restoreTempName) &&
-           services.caseKey(name) == services.caseKey(restoreTempName);
+    const std::size_t bare = tempStem.size() + tempExtension.size();
+    if (name.size() < bare || name.size() > bare + 10) return false;
+    const std::wstring key = services.caseKey(name);
+    if (key.compare(0, tempStem.size(), services.caseKey(tempStem)) != 0 ||
+        key.compare(key.size() - tempExtension.size(), tempExtension.size(),
+                    services.caseKey(tempExtension)) != 0)
+        return false;
+    // Between the two: nothing, or a dash and a slot number.
+    const std::wstring slot = key.substr(tempStem.size(), key.size() - bare);
+    if (slot.empty()) return true;
+    if (slot.size() < 2 || slot[0] != L'-') return false;
+    for (std::size_t i = 1; i < slot.size(); ++i)
+        if (slot[i] < L'0' || slot[i] > L'9') return false;
+    return true;
 }
 
 std::wstring cacheEntry(const Folders& folders, const std::wstring& name) {

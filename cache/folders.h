@@ -29,11 +29,12 @@ platform::ErrorCode resolveFolders(platform::Services& services, Folders& folder
 // Path of an entry inside the cache folder.
 std::wstring cacheEntry(const Folders& folders, const std::wstring& name);
 
-// The restore copies each file to this name in the cache folder and then
-// moves it over the real one in one step, so an interrupted copy never
-// leaves a cut-short file under a real name. Never a cache entry of its
-// own: a backup leaves it out, a restore removes a leftover.
-inline constexpr const wchar_t* restoreTempName = L"kestrum-restore.tmp";
+// The restore copies each file to a temporary name in the cache folder and
+// then moves it over the real one in one step, so an interrupted copy never
+// leaves a cut-short file under a real name. Slot 0 is "kestrum-restore.tmp",
+// slot n "kestrum-restore-n.tmp". Never cache entries of their own: a backup
+// leaves them out, a restore removes leftovers and skips such names.
+std::wstring restoreTempName(std::size_t slot);
 bool isRestoreTemp(platform::Services& services, const std::wstring& name);
 
 // The folder holding the executable: terminated only when it is a drive root.

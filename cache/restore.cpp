@@ -1,5 +1,6 @@
 #include "cache/restore.h"
 
+#include "cache/cache_copies.h"
 #include "cache/entry_check.h"
 #include "cache/folders.h"
 #include "cache/list_file.h"
@@ -94,17 +95,6 @@ std::wstring finalBoxText(const RestoreCounts& counts, bool listReadToEnd) {
 
 namespace {
 
-// Copies `from` into the cache under `name` through the temporary name:
-// the real name holds its old content until the new one is complete.
-platform::ErrorCode copyIntoCache(platform::Services& services, const Folders& folders,
-                                  const std::wstring& from, const std::wstring& name) {
-    const std::wstring temp = cacheEntry(folders, restoreTempName);
-    platform::ErrorCode error = services.copyFile(from, temp);
-    if (error == 0) error = services.replaceFile(temp, cacheEntry(folders, name));
-    if (error != 0) services.deleteFile(temp);
-    return error;
-}
-
 void failed(WindowPort& window, const std::wstring& text) {
     window.messageBox(text, std::wstring(), Buttons::Ok, Icon::Exclamation);
 }
@@ -157,11 +147,21 @@ void restore(platform::Services& services, WindowPort& window, DirList& Dir1,
     // Anything named dllcache counts: a file of that name is not replaced,
     // and the copies into it then fail and are reported.
     if (!services.attributes(folders.cache).exists) services.createFolder(folders.cache);
+    RestoreCounts counts;
+    FileReport failures;
+    CacheCopies copies(services, folders,
+                       [&](const std::wstring& name, platform::ErrorCode error) {
+                           if (error != 0) {
+                               ++counts.failed;
+                               failures.add(error, name);
+                           } else {
+                               ++counts.restored;
+                           }
+                       });
     // Left by a run that was killed in the middle of a copy. One that
     // cannot be removed would make every copy fail: stop before any.
-    const std::wstring leftover = cacheEntry(folders, restoreTempName);
-    const platform::ErrorCode stuck = services.deleteFile(leftover);
-    if (stuck != 0 && stuck != platform::errorFileNotFound && stuck != platform::errorPathNotFound) {
+    std::wstring leftover;
+    if (const platform::ErrorCode stuck = copies.begin(leftover)) {
         window.setBusyCursor(false);
         failed(window, failureText(L"无法删除上次还原留下的临时文件,没有还原任何文件", leftover,
                                    services, stuck));
@@ -170,8 +170,6 @@ void restore(platform::Services& services, WindowPort& window, DirList& Dir1,
 
     ListReader reader(*source, services);
     ProgramFilesSearch programFiles(services, Dir1);
-    RestoreCounts counts;
-    FileReport failures;
     std::wstring name;
     platform::ErrorCode readError = 0;
     for (;;) {
@@ -186,25 +184,20 @@ void restore(platform::Services& services, WindowPort& window, DirList& Dir1,
         if (item == ListReader::Item::Name && isBareFileName(name) &&
             !isRestoreTemp(services, name)) {
             const std::wstring from = findSource(systemFolders, folders, Dir1, programFiles, name);
-            if (!from.empty()) {
-                const platform::ErrorCode error = copyIntoCache(services, folders, from, name);
-                if (window.sessionEnding()) break;
-                if (error != 0) {
-                    ++counts.failed;
-                    failures.add(error, name);
-                } else {
-                    ++counts.restored;
-                }
-            }
+            if (!from.empty()) copies.add(from, name);
         }
         if (window.sessionEnding()) break;
         window.showProgress(progressText(counts.restored));
     }
     source.reset();
 
+    // The session is ending: what is not yet moved is dropped, every cache
+    // file is whole, and there is no one left to read a result.
+    if (window.sessionEnding())
+        copies.drop();
+    else
+        copies.finish();
     window.setBusyCursor(false);
-    // The session is ending: every cache file is whole, and there is no
-    // one left to read a result.
     if (window.sessionEnding()) return;
     std::wstring failureLines;
     if (counts.failed != 0) failureLines = L"\r\n\r\n" + failures.text(services);

@@ -29,6 +29,10 @@ struct Attributes {
     bool readOnly = false;
 };
 
+// When a copy's data must be on the disk: before the copy call returns, or
+// later, at a flush the caller asks for.
+enum class Flush { Now, Later };
+
 struct FolderEntry {
     std::wstring name; // no folder part
     Attributes attributes;
@@ -66,10 +70,16 @@ class Services {
     // Copies over an existing file of the same name (which a failure may
     // leave cut short: callers copy to a temporary name and then move).
     // The copy keeps the source's attributes but read-only, so that it can
-    // be moved, replaced and removed; its data is on the disk when the
-    // call returns, so that a power cut after a move cannot leave a name
-    // whose data never reached the disk.
-    virtual ErrorCode copyFile(const std::wstring& from, const std::wstring& to) = 0;
+    // be moved, replaced and removed. With Flush::Now its data is on the
+    // disk when the call returns; with Flush::Later it may still wait in the
+    // system's cache until `flushVolume` or `flushFile`.
+    virtual ErrorCode copyFile(const std::wstring& from, const std::wstring& to, Flush when) = 0;
+    // Puts the data of every file of the volume holding `path` that still
+    // waits in the system's cache on the disk, in one step. Fails where the
+    // system does not allow it (without administrator rights, say).
+    virtual ErrorCode flushVolume(const std::wstring& path) = 0;
+    // Puts the data of one file on the disk.
+    virtual ErrorCode flushFile(const std::wstring& path) = 0;
     // Creates `path` afresh (replacing a previous file whatever its
     // attributes, or failing with the reason it cannot be removed) and
     // writes all of

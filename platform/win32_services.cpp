@@ -7,6 +7,8 @@
 #include <shellapi.h>
 
 #include <climits>
+#include <cwchar>
+#include <memory>
 
 namespace platform {
 
@@ -140,12 +142,6 @@ std::wstring joinPattern(const std::wstring& folder) {
     return pattern + L'*';
 }
 
-DWORD CALLBACK copyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD,
-                            DWORD, HANDLE, HANDLE, LPVOID beat) {
-    // Cancelling makes the system delete the partial destination.
-    return (*static_cast<std::function<bool()>*>(beat))() ? PROGRESS_CONTINUE : PROGRESS_CANCEL;
-}
-
 class FileReader : public ByteReader {
   public:
     explicit FileReader(FileHandle file) : file_(std::move(file)) {}
@@ -243,32 +239,91 @@ ErrorCode Win32Services::deleteFile(const std::wstring& path) {
     return removeFile(path);
 }
 
-ErrorCode Win32Services::copyFile(const std::wstring& from, const std::wstring& to) {
+ErrorCode Win32Services::copyFile(const std::wstring& from, const std::wstring& to, Flush when) {
     RedirectionOff realSystemFolder;
-    // The progress routine runs on this thread between the chunks of a copy,
-    // so a large file does not keep the window from answering.
-    std::function<bool()> beat = [this, &realSystemFolder] {
+    // A copy loop of our own rather than CopyFileEx: the copy's own handle
+    // flushes its data, where CopyFileEx would need the file opened again
+    // (a name look-up in a folder of thousands), and it is given the
+    // source's attributes without read-only from the start.
+    FileHandle source(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!source) return ::GetLastError();
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(source.get(), &info)) return ::GetLastError();
+    // A read-only copy (of a file from a CD, say) could be neither moved over
+    // nor removed nor replaced by the next restore.
+    const DWORD kept = info.dwFileAttributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+                                                FILE_ATTRIBUTE_SYSTEM |
+                                                FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    FileHandle copy(::CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  (kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL) |
+                                      FILE_FLAG_SEQUENTIAL_SCAN,
+                                  nullptr));
+    if (!copy) return ::GetLastError();
+    // Between chunks the window goes on answering; giving up leaves no
+    // partial file.
+    const auto beat = [this, &realSystemFolder] {
         const RedirectionOff::BackOn usual(realSystemFolder);
         return heartbeat();
     };
-    if (!::CopyFileExW(from.c_str(), to.c_str(), &copyProgress, &beat, nullptr, 0)) {
-        const ErrorCode error = ::GetLastError();
-        return error == ERROR_REQUEST_ABORTED ? errorCancelled : error;
+    // Large files in large chunks; most files of the cache are small.
+    constexpr DWORD largest = 1 << 18;
+    const DWORD chunk = info.nFileSizeHigh != 0 || info.nFileSizeLow >= largest
+                            ? largest
+                            : info.nFileSizeLow + 1;
+    const std::unique_ptr<char[]> buffer(new char[chunk]);
+    ErrorCode error = beat() ? 0 : errorCancelled;
+    while (error == 0) {
+        DWORD got = 0, written = 0;
+        if (!::ReadFile(source.get(), buffer.get(), chunk, &got, nullptr))
+            error = ::GetLastError();
+        else if (got == 0)
+            break;
+        else if (!::WriteFile(copy.get(), buffer.get(), got, &written, nullptr))
+            error = ::GetLastError();
+        else if (written != got)
+            error = ERROR_WRITE_FAULT;
+        else if (!beat())
+            error = errorCancelled;
     }
-    // A read-only source (a file copied from a CD, say) gives a read-only
-    // copy, which could be neither moved over nor removed nor replaced by
-    // the next restore.
-    const DWORD bits = ::GetFileAttributesW(to.c_str());
-    if (bits == INVALID_FILE_ATTRIBUTES) return ::GetLastError();
-    if ((bits & FILE_ATTRIBUTE_READONLY) != 0 &&
-        !::SetFileAttributesW(to.c_str(), bits & ~DWORD{FILE_ATTRIBUTE_READONLY}))
-        return ::GetLastError();
-    // The data on the disk before the caller's move gives it a real name:
-    // the move is written through, the copied data would otherwise still
-    // wait in the system's cache.
-    FileHandle copy(::CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!copy || !::FlushFileBuffers(copy.get())) return ::GetLastError();
-    return 0;
+    // The date the source was last written, as CopyFile keeps it.
+    if (error == 0 && !::SetFileTime(copy.get(), nullptr, nullptr, &info.ftLastWriteTime))
+        error = ::GetLastError();
+    if (error == 0 && when == Flush::Now && !::FlushFileBuffers(copy.get()))
+        error = ::GetLastError();
+    if (!::CloseHandle(copy.release()) && error == 0) error = ::GetLastError();
+    if (error != 0) removeFile(to);
+    return error;
+}
+
+ErrorCode Win32Services::flushVolume(const std::wstring& path) {
+    const RedirectionOff realSystemFolder;
+    wchar_t root[MAX_PATH + 1] = {};
+    if (!::GetVolumePathNameW(path.c_str(), root, MAX_PATH)) return ::GetLastError();
+    // The root C:\ opens as the device \\.\C: and a volume mounted in a
+    // folder by its name, \\?\Volume{...}, without the final backslash.
+    std::wstring device;
+    if (std::wcslen(root) == 3 && root[1] == L':') {
+        device = std::wstring(L"\\\\.\\") + root[0] + L':';
+    } else {
+        wchar_t name[MAX_PATH + 1] = {};
+        if (!::GetVolumeNameForVolumeMountPointW(root, name, MAX_PATH)) return ::GetLastError();
+        device = name;
+        if (!device.empty() && device.back() == L'\\') device.pop_back();
+    }
+    FileHandle volume(::CreateFileW(device.c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr));
+    if (!volume) return ::GetLastError();
+    return ::FlushFileBuffers(volume.get()) ? 0 : ::GetLastError();
+}
+
+ErrorCode Win32Services::flushFile(const std::wstring& path) {
+    const RedirectionOff realSystemFolder;
+    FileHandle file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return ::GetLastError();
+    return ::FlushFileBuffers(file.get()) ? 0 : ::GetLastError();
 }
 
 ErrorCode Win32Services::writeNewFile(const std::wstring& path, const std::string& bytes) {

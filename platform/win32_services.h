@@ -48,7 +48,9 @@ class Win32Services : public Services {
                          std::vector<FolderEntry>& entries) override;
     ErrorCode createFolder(const std::wstring& path) override;
     ErrorCode deleteFile(const std::wstring& path) override;
-    ErrorCode copyFile(const std::wstring& from, const std::wstring& to) override;
+    ErrorCode copyFile(const std::wstring& from, const std::wstring& to, Flush when) override;
+    ErrorCode flushVolume(const std::wstring& path) override;
+    ErrorCode flushFile(const std::wstring& path) override;
     ErrorCode writeNewFile(const std::wstring& path, const std::string& bytes) override;
     ErrorCode replaceFile(const std::wstring& from, const std::wstring& to) override;
     ErrorCode openRead(const std::wstring& path, std::unique_ptr<ByteReader>& reader) override;

@@ -45,12 +45,18 @@ TEST_F(Backup, ListsEveryFileWhateverItsAttributesButNoFolders) {
     both.hidden = both.system = true;
     services.addFile(cacheDir + L"\\ro.exe", "").readOnly = true;
     addCached(L"NOEXT");
-    addCached(L"Kestrum-Restore.tmp"); // an interrupted restore's, no cache file
+    // An interrupted restore's, whatever its slot, are no cache files; names
+    // that merely look alike are.
+    addCached(L"Kestrum-Restore.tmp");
+    addCached(L"kestrum-restore-12.TMP");
+    addCached(L"kestrum-restore-.tmp");
+    addCached(L"kestrum-restore-1a.tmp");
     services.addDir(cacheDir + L"\\sub");
     services.addFile(cacheDir + L"\\sub\\deep.dll");
     run();
 
-    EXPECT_EQ(services.at(listPath).data, "a.dll\r\nhidden.sys\r\nNOEXT\r\nro.exe\r\nsys.dll\r\n");
+    EXPECT_EQ(services.at(listPath).data, "a.dll\r\nhidden.sys\r\nkestrum-restore-.tmp\r\n"
+                                          "kestrum-restore-1a.tmp\r\nNOEXT\r\nro.exe\r\nsys.dll\r\n");
     ASSERT_EQ(window.boxes.size(), 2u);
     EXPECT_EQ(window.boxes[1].text, L"finished!");
     EXPECT_EQ(window.boxes[1].title, L"backup");

@@ -40,6 +40,7 @@ struct Node {
     bool hidden = false;
     bool system = false;
     bool readOnly = false;
+    bool cachedOnly = false; // data not yet on the disk
     std::string data;
 };
 
@@ -63,7 +64,7 @@ class Services : public platform::Services {
 
     std::map<std::wstring, Node, PathLess> nodes;
     std::map<std::wstring, platform::ErrorCode, PathLess> failList, failWrite, failReplace,
-        failCopy, failOpen, failCreate, failDelete;
+        failCopy, failOpen, failCreate, failDelete, failFlush;
     // Bytes a reader hands out per call, to exercise buffer boundaries.
     std::size_t readChunk = 1 << 16;
     // Reading fails once this many bytes were read (unset: never), in
@@ -73,6 +74,14 @@ class Services : public platform::Services {
     // Copies from these sources fail after writing part of the file, as a
     // real copy cut off by a full disk does.
     std::map<std::wstring, platform::ErrorCode, PathLess> failCopyMidway;
+    // Whether the whole volume can be flushed (where not, as without
+    // administrator rights, each copy is flushed on its own), and after
+    // how many volume flushes that stops working.
+    bool volumeFlushes = false;
+    int volumeFlushesLeft = -1;
+    int volumeFlushCount = 0;
+    // Real names a move gave data that was not yet on the disk.
+    std::vector<std::wstring> unflushedMoves;
     std::vector<std::wstring> copies;  // "from -> to"
     std::vector<std::wstring> touched; // every path passed to a service
     // Called with the path of each listing and copy just before its
@@ -182,7 +191,8 @@ class Services : public platform::Services {
         return 0;
     }
 
-    platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to) override {
+    platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
+                                 platform::Flush when) override {
         touched.push_back(from);
         touched.push_back(to);
         if (!beat(from)) return platform::errorCancelled;
@@ -199,8 +209,28 @@ class Services : public platform::Services {
         }
         Node copy = src->second;
         copy.hidden = copy.system = copy.readOnly = false;
+        copy.cachedOnly = when == platform::Flush::Later;
         nodes[to] = copy;
         copies.push_back(from + L" -> " + to);
+        return 0;
+    }
+
+    platform::ErrorCode flushVolume(const std::wstring& path) override {
+        touched.push_back(path);
+        if (!volumeFlushes || volumeFlushesLeft == 0) return 1; // ERROR_INVALID_FUNCTION
+        if (volumeFlushesLeft > 0) --volumeFlushesLeft;
+        ++volumeFlushCount;
+        for (auto& entry : nodes)
+            entry.second.cachedOnly = false;
+        return 0;
+    }
+
+    platform::ErrorCode flushFile(const std::wstring& path) override {
+        touched.push_back(path);
+        if (auto f = failFlush.find(path); f != failFlush.end()) return f->second;
+        auto it = nodes.find(path);
+        if (it == nodes.end()) return fileNotFound;
+        it->second.cachedOnly = false;
         return 0;
     }
 
@@ -222,6 +252,7 @@ class Services : public platform::Services {
         if (auto dst = nodes.find(to); dst != nodes.end() && dst->second.readOnly)
             return accessDenied;
         Node moved = src->second;
+        if (moved.cachedOnly) unflushedMoves.push_back(to);
         nodes.erase(src);
         nodes[to] = moved;
         // The latest copy to `from` is recorded where it ended up.

@@ -49,8 +49,9 @@ class Services : public fake::Services {
         a.directory = path == cacheDir;
         return a;
     }
-    platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to) override {
-        if (generatedLines == 0) return fake::Services::copyFile(from, to);
+    platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
+                                 platform::Flush when) override {
+        if (generatedLines == 0) return fake::Services::copyFile(from, to, when);
         ++copied;
         return 0;
     }

@@ -1,4 +1,5 @@
 #include "cache/restore.h"
+#include "cache/cache_copies.h"
 #include "cache/folders.h"
 #include "cache/messages.h"
 #include "cache/program_files.h"
@@ -24,8 +25,18 @@ struct Restore : ::testing::Test {
         services.addDir(sys + L"drivers");
         services.addDir(pf);
     }
+    // Whatever else a case checks: no move gives a real name data that is
+    // not yet on the disk.
+    void TearDown() override { EXPECT_EQ(services.unflushedMoves, std::vector<std::wstring>()); }
     void list(const std::string& bytes) { services.addFile(listPath, bytes); }
     void run() { cache::runRestore(services, window, Dir1); }
+    // Temporary copies in the cache folder, whatever their slot.
+    std::vector<std::wstring> temps() {
+        std::vector<std::wstring> found;
+        for (const std::wstring& n : services.fileNames(cacheDir))
+            if (cache::isRestoreTemp(services, n)) found.push_back(n);
+        return found;
+    }
     std::string cached(const std::wstring& name) {
         const std::wstring path = cacheDir + L"\\" + name;
         return services.has(path) ? services.at(path).data : "<absent>";
@@ -145,7 +156,7 @@ TEST_F(Restore, FailedCopiesAreReportedNotCounted) {
 // Each copy goes to a temporary name and is moved over the real one, so
 // the real name never holds a cut-short file.
 TEST_F(Restore, CopiesReplaceTheRealNameInOneStepAndLeaveNoTemporaryFile) {
-    const std::wstring temp = cacheDir + L"\\" + cache::restoreTempName;
+    const std::wstring temp = cacheDir + L"\\" + cache::restoreTempName(0);
     services.addFile(temp, "left by a killed run");
     list("a.dll\r\nmoved.dll\r\nkestrum-restore.tmp\r\nb.dll\r\n");
     services.addFile(sys + L"a.dll", "new a");
@@ -169,11 +180,13 @@ TEST_F(Restore, CopiesReplaceTheRealNameInOneStepAndLeaveNoTemporaryFile) {
 // Whatever fails, no temporary copy outlives the run: not one a killed run
 // left, not one cut short by a failed copy, not one a failed move left.
 TEST_F(Restore, NoTemporaryFileOutlivesTheRun) {
-    const std::wstring temp = cacheDir + L"\\" + cache::restoreTempName;
+    const std::wstring temp = cacheDir + L"\\" + cache::restoreTempName(0);
     services.addFile(temp, "left by a killed run");
+    services.addFile(cacheDir + L"\\" + cache::restoreTempName(cache::CacheCopies::batchSize - 1),
+                     "left by a killed run");
     list("missing.dll\r\n");
     run();
-    EXPECT_FALSE(services.has(temp)) << "left by a killed run, nothing copied since";
+    EXPECT_EQ(temps(), std::vector<std::wstring>()) << "left by a killed run, nothing copied since";
 
     list("cut.dll\r\n");
     services.addFile(sys + L"cut.dll", "new");
@@ -188,6 +201,64 @@ TEST_F(Restore, NoTemporaryFileOutlivesTheRun) {
     EXPECT_FALSE(services.has(temp)) << "left by a failed move";
     EXPECT_EQ(cached(L"moved.dll"), "<absent>");
     EXPECT_EQ(lastBox().text, L"DllCache(0) Restored, 1 Failed\r\n\r\n<reason 5> (1): moved.dll");
+}
+
+// Where the whole volume can be flushed, copies wait in batches of their own
+// temporary names for one flush, then move. Should that flush stop working,
+// each copy is flushed on its own; a copy whose flush fails is not moved.
+TEST_F(Restore, CopiesAreFlushedInBatchesWhereTheVolumeCanBeFlushed) {
+    const std::size_t batch = cache::CacheCopies::batchSize;
+    const std::size_t files = 2 * batch + 6;
+    std::string bytes;
+    for (std::size_t i = 0; i < files; ++i) {
+        const std::wstring n = L"f" + std::to_wstring(i) + L".dll";
+        bytes += std::string(n.begin(), n.end()) + "\r\n";
+        services.addFile(sys + n, "new " + std::to_string(i));
+        services.addFile(cacheDir + L"\\" + n, "old");
+    }
+    list(bytes + "f0.dll\r\n"); // once more, in the last batch
+    services.addFile(cacheDir + L"\\" + cache::restoreTempName(7), "left by a killed run");
+    services.failCopy[sys + L"f3.dll"] = fake::diskFull;
+    services.failReplace[cacheDir + L"\\f4.dll"] = fake::accessDenied;
+    services.volumeFlushes = true;
+    run();
+    EXPECT_EQ(services.volumeFlushCount, 4) << "a first try, then one for each of three batches";
+    for (std::size_t i = 5; i < files; ++i)
+        EXPECT_EQ(cached(L"f" + std::to_wstring(i) + L".dll"), "new " + std::to_string(i)) << i;
+    EXPECT_EQ(cached(L"f3.dll"), "old");
+    EXPECT_EQ(cached(L"f4.dll"), "old");
+    EXPECT_EQ(temps(), std::vector<std::wstring>());
+    EXPECT_EQ(lastBox().text, L"DllCache(" + std::to_wstring(files - 1) +
+                                  L") Restored, 2 Failed\r\n\r\n<reason 112> (1): f3.dll\r\n"
+                                  L"<reason 5> (1): f4.dll");
+
+    // The volume flush works for the first try and the first batch only.
+    services.volumeFlushCount = 0;
+    services.volumeFlushesLeft = 2;
+    services.failFlush[cacheDir + L"\\" + cache::restoreTempName(1)] = fake::diskFull;
+    for (std::size_t i = 0; i < files; ++i)
+        services.addFile(sys + L"f" + std::to_wstring(i) + L".dll", "newer");
+    run();
+    EXPECT_EQ(services.volumeFlushCount, 2);
+    // f3 failed to copy, so the second batch starts at f33; the copy in its
+    // second slot cannot be flushed.
+    const std::wstring unflushed = L"f" + std::to_wstring(batch + 2) + L".dll";
+    EXPECT_EQ(cached(unflushed), "new " + std::to_string(batch + 2)) << "its flush failed";
+    EXPECT_EQ(cached(L"f" + std::to_wstring(batch + 1) + L".dll"), "newer");
+    EXPECT_EQ(cached(L"f" + std::to_wstring(files - 1) + L".dll"), "newer");
+    EXPECT_EQ(temps(), std::vector<std::wstring>());
+    EXPECT_NE(lastBox().text.find(L"<reason 112> (2): f3.dll, " + unflushed), std::wstring::npos)
+        << lastBox().text;
+
+    // An ending session drops the batch not yet moved.
+    services.volumeFlushesLeft = -1;
+    services.beforeBeat = [&](const std::wstring& path) {
+        if (path == sys + L"f2.dll") window.ending = true;
+    };
+    services.addFile(sys + L"f0.dll", "newest");
+    run();
+    EXPECT_EQ(cached(L"f0.dll"), "newer");
+    EXPECT_EQ(temps(), std::vector<std::wstring>());
 }
 
 // While another program's command may change files, this one changes
@@ -212,7 +283,7 @@ TEST_F(Restore, AnotherProgramsCommandMakesItWait) {
 // A leftover temporary file that cannot be removed (another program holds
 // it) would make every copy fail: the run stops before any, naming it.
 TEST_F(Restore, AStuckLeftoverStopsTheRunBeforeAnyCopy) {
-    const std::wstring temp = cacheDir + L"\\" + cache::restoreTempName;
+    const std::wstring temp = cacheDir + L"\\" + cache::restoreTempName(0);
     services.addFile(temp, "held");
     services.failDelete[temp] = 32;
     list("a.dll\r\n");
@@ -247,7 +318,7 @@ TEST_F(Restore, AnEndingSessionStopsTheRunAtAnyStep) {
         cache::runRestore(services, window, dir);
         EXPECT_EQ(window.boxes.size(), 1u) << "only the question; ending in " << step;
         EXPECT_TRUE(services.copies.empty()) << step;
-        EXPECT_FALSE(services.has(cacheDir + L"\\" + cache::restoreTempName)) << step;
+        EXPECT_FALSE(services.has(cacheDir + L"\\" + cache::restoreTempName(0))) << step;
         for (const std::wstring& path : services.touched)
             EXPECT_NE(path, sys + L"b.dll") << "looked at after ending in " << step;
         EXPECT_EQ(window.progress.size(), linesBefore) << step;
@@ -261,8 +332,9 @@ TEST_F(Restore, AnEndingSessionStopsTheRunAtAnyStep) {
 TEST_F(Restore, AnEndingSessionStopsTheRunAtOnce) {
     struct EndsAfterFirstCopy : fake::Services {
         fake::Window* window = nullptr;
-        platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to) override {
-            const platform::ErrorCode e = fake::Services::copyFile(from, to);
+        platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
+                                 platform::Flush when) override {
+            const platform::ErrorCode e = fake::Services::copyFile(from, to, when);
             window->ending = true;
             return e;
         }

@@ -78,6 +78,14 @@ TEST_F(RealRestore, CopiesFromTheFirstFolderHoldingEachName) {
     writeFile(sys + L"\\drivers\\drv.sys", "drivers");
     writeFile(sys + L"\\hidden.dll", "hidden system",
               FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    // Written in 2001: the cache file keeps that date, as CopyFile kept it.
+    FILETIME written{0x1D5A0000u, 0x01C0C6A1u};
+    {
+        HANDLE h = ::CreateFileW((sys + L"\\hidden.dll").c_str(), FILE_WRITE_ATTRIBUTES, 0,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_TRUE(::SetFileTime(h, nullptr, nullptr, &written));
+        ::CloseHandle(h);
+    }
     ::CreateDirectoryW((pfTest + L"\\Accessories").c_str(), nullptr);
     writeFile(pfTest + L"\\Accessories\\kestrum-pf-test.exe", "program files");
     list("both.dll\r\nwin.dll\r\nold16.drv\r\ndrv.sys\r\nhidden.dll\r\nkestrum-pf-test.exe\r\n"
@@ -88,6 +96,12 @@ TEST_F(RealRestore, CopiesFromTheFirstFolderHoldingEachName) {
     EXPECT_EQ(cached(L"old16.drv"), "16-bit");
     EXPECT_EQ(cached(L"drv.sys"), "drivers");
     EXPECT_EQ(cached(L"hidden.dll"), "hidden system");
+    WIN32_FILE_ATTRIBUTE_DATA copy = {};
+    ASSERT_TRUE(::GetFileAttributesExW((cacheDir + L"\\hidden.dll").c_str(),
+                                       GetFileExInfoStandard, &copy));
+    EXPECT_EQ(copy.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+              DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM});
+    EXPECT_EQ(::CompareFileTime(&copy.ftLastWriteTime, &written), 0);
     EXPECT_EQ(cached(L"kestrum-pf-test.exe"), "program files");
     EXPECT_EQ(cached(L"nowhere.dll"), "<missing>");
     EXPECT_EQ(window.countText, L"已还原6个文件.文件还原成功.");
@@ -117,7 +131,7 @@ TEST_F(RealRestore, LockedSourceOrDestinationIsAFailure) {
     }
     EXPECT_EQ(cached(L"dst-locked.dll"), "old");
     EXPECT_EQ(cached(L"fine.dll"), "fine");
-    EXPECT_EQ(cached(cache::restoreTempName), "<missing>");
+    EXPECT_EQ(cached(cache::restoreTempName(0)), "<missing>");
     EXPECT_EQ(window.countText, L"已还原1个文件,2个文件还原失败.");
     // Both named, under the system's reason: the copy cannot read the
     // source; the move over the held destination is refused (the system
@@ -136,14 +150,14 @@ TEST_F(RealRestore, LockedSourceOrDestinationIsAFailure) {
 // replace; a read-only hidden leftover is removed; one held open stops the
 // run before any copy, naming it.
 TEST_F(RealRestore, ReadOnlyFilesNeverBlockALaterRestore) {
-    const std::wstring leftover = cacheDir + L"\\" + cache::restoreTempName;
+    const std::wstring leftover = cacheDir + L"\\" + cache::restoreTempName(0);
     writeFile(leftover, "left", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     writeFile(sys + L"\\cd.dll", "from a CD", FILE_ATTRIBUTE_READONLY);
     list("cd.dll\r\n");
     run();
     EXPECT_EQ(cached(L"cd.dll"), "from a CD");
     EXPECT_EQ(::GetFileAttributesW((cacheDir + L"\\cd.dll").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
-    EXPECT_EQ(cached(cache::restoreTempName), "<missing>");
+    EXPECT_EQ(cached(cache::restoreTempName(0)), "<missing>");
     run();
     EXPECT_EQ(window.boxes.back().text, L"DllCache(1) Restored Successfully");
 
@@ -249,7 +263,7 @@ TEST(KilledCopyChild, DISABLED_Restore) {
 }
 
 TEST_F(KilledCopy, LeavesEveryCacheFileWholeAndTheNextRunClearsUp) {
-    const std::wstring temp = cacheDir + L"\\" + cache::restoreTempName;
+    const std::wstring temp = cacheDir + L"\\" + cache::restoreTempName(0);
     wchar_t self[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring command = L"\"" + std::wstring(self) +

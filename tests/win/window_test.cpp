@@ -33,9 +33,10 @@ class RecordingServices : public testing_win::MovedSystem {
         once(duringListing);
         return MovedSystem::listFolder(folder, directories, entries);
     }
-    platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to) override {
+    platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
+                                 platform::Flush when) override {
         once(duringCopy);
-        return MovedSystem::copyFile(from, to);
+        return MovedSystem::copyFile(from, to, when);
     }
     platform::ErrorCode writeNewFile(const std::wstring& path, const std::string& bytes) override {
         once(duringWrite);

@@ -61,7 +61,8 @@ TEST(Wow64, CopiesLandInTheRealFolderAndNothingElseIsUnredirected) {
     platform::Win32Services services;
     const std::wstring sys = systemFolder();
     ASSERT_EQ(
-        services.copyFile(sys + L"\\kestrum-real64.dll", sys + L"\\dllcache\\kestrum-copied.dll"),
+        services.copyFile(sys + L"\\kestrum-real64.dll", sys + L"\\dllcache\\kestrum-copied.dll",
+                          platform::Flush::Now),
         0u);
     EXPECT_TRUE(lists(services, sys + L"\\dllcache", L"kestrum-copied.dll"));
     // Outside the services the process still sees the 32-bit folder.
