@@ -1,5 +1,6 @@
 #include "cache/backup.h"
 
+#include "cache/change_span.h"
 #include "cache/folders.h"
 #include "cache/list_file.h"
 #include "cache/messages.h"
@@ -80,18 +81,8 @@ void runBackup(platform::Services& services, WindowPort& window, FileList& File1
                           Icon::Information) != Answer::Ok)
         return;
     window.setBackupEnabled(false);
-    if (window.beginChanges(backup_text::working)) {
-        {
-            // A cache folder of many thousand files takes a while to list.
-            const platform::HeartbeatWhile alive(
-                services, [&window] { window.keepAlive(); },
-                [&window] { return !window.sessionEnding(); });
-            backUp(services, window, File1);
-        }
-        window.endChanges();
-    } else {
-        window.messageBox(busyElsewhere, backup_text::title, Buttons::Ok, Icon::Exclamation);
-    }
+    runChanging(services, window, backup_text::working, backup_text::title,
+                [&] { backUp(services, window, File1); });
     window.setBackupEnabled(true);
 }
 

@@ -1,6 +1,7 @@
 #include "cache/restore.h"
 
 #include "cache/cache_copies.h"
+#include "cache/change_span.h"
 #include "cache/entry_check.h"
 #include "cache/folders.h"
 #include "cache/list_file.h"
@@ -229,18 +230,8 @@ void runRestore(platform::Services& services, WindowPort& window, DirList& Dir1)
         return;
 
     window.setRestoreEnabled(false);
-    if (window.beginChanges(restore_text::working)) {
-        {
-            // The tree walk, large listings and copies keep the window answering.
-            const platform::HeartbeatWhile alive(
-                services, [&window] { window.keepAlive(); },
-                [&window] { return !window.sessionEnding(); });
-            restore(services, window, Dir1, listPath);
-        }
-        window.endChanges();
-    } else {
-        failed(window, busyElsewhere);
-    }
+    runChanging(services, window, restore_text::working, std::wstring(),
+                [&] { restore(services, window, Dir1, listPath); });
     window.setRestoreEnabled(true);
 }
 

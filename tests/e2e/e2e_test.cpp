@@ -484,6 +484,28 @@ TEST_F(EndToEnd, CaptionKeyAndLabelColourFromRealInput) {
     EXPECT_EQ(pixelsNear(adv, RGB(255, 0, 0)), 0);
 }
 
+// The session ends (or the Restart Manager closes the program) while the
+// question is open: the box goes, nothing is restored, the program ends.
+TEST_F(EndToEnd, AnEndingSessionClosesTheQuestionAndEndsTheProgram) {
+    seedAt(systemDir + L"\\e2e-q.dll", "new");
+    seed(L"e2e-q.dll");
+    testing_win::writeFile(programDir / L"filelist.kdl", "e2e-q.dll\r\n");
+    start();
+    const Box question = clickForBox(button(L"还原"), L"Kestrum");
+    ASSERT_NE(question.hwnd, nullptr);
+    EXPECT_EQ(question.text, L"Are you sure?");
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG, 5000,
+                          &ignored);
+    const DWORD ended = ::WaitForSingleObject(process.hProcess, 20000);
+    const bool boxOpen = ::IsWindow(question.hwnd) != FALSE;
+    // Ended here, should it still run: nothing else may hold it open.
+    if (ended != WAIT_OBJECT_0) ::TerminateProcess(process.hProcess, 1);
+    EXPECT_EQ(ended, WAIT_OBJECT_0) << "the program did not end";
+    EXPECT_FALSE(boxOpen);
+    EXPECT_EQ(testing_win::readFile(cacheDir + L"\\e2e-q.dll"), "seed");
+}
+
 TEST_F(EndToEnd, RestoreWithoutABackupSaysSo) {
     start();
     const Box box = clickForBox(button(L"还原"), L"注意");
