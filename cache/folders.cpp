@@ -48,6 +48,9 @@ bool isRestoreTemp(platform::Services& services, const std::wstring& name) {
     // Asked for every name of a large folder: compare lengths first.
     const std::size_t bare = tempStem.size() + tempExtension.size();
     if (name.size() < bare || name.size() > bare + 10) return false;
+    // Most names of that length fail here, without a case conversion.
+    if ((name[0] != L'k' && name[0] != L'K') || name[name.size() - tempExtension.size()] != L'.')
+        return false;
     const std::wstring key = services.caseKey(name);
     if (key.compare(0, tempStem.size(), services.caseKey(tempStem)) != 0 ||
         key.compare(key.size() - tempExtension.size(), tempExtension.size(),

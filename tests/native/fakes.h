@@ -74,11 +74,9 @@ class Services : public platform::Services {
     // Copies from these sources fail after writing part of the file, as a
     // real copy cut off by a full disk does.
     std::map<std::wstring, platform::ErrorCode, PathLess> failCopyMidway;
-    // Whether the whole volume can be flushed (where not, as without
-    // administrator rights, each copy is flushed on its own), and after
-    // how many volume flushes that stops working.
-    bool volumeFlushes = false;
-    int volumeFlushesLeft = -1;
+    // How many volume flushes work (-1: all). None by default, as without
+    // administrator rights: each copy is then flushed on its own.
+    int volumeFlushesLeft = 0;
     int volumeFlushCount = 0;
     // Real names a move gave data that was not yet on the disk.
     std::vector<std::wstring> unflushedMoves;
@@ -217,7 +215,7 @@ class Services : public platform::Services {
 
     platform::ErrorCode flushVolume(const std::wstring& path) override {
         touched.push_back(path);
-        if (!volumeFlushes || volumeFlushesLeft == 0) return 1; // ERROR_INVALID_FUNCTION
+        if (volumeFlushesLeft == 0) return 1; // ERROR_INVALID_FUNCTION
         if (volumeFlushesLeft > 0) --volumeFlushesLeft;
         ++volumeFlushCount;
         for (auto& entry : nodes)

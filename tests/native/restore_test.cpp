@@ -220,7 +220,7 @@ TEST_F(Restore, CopiesAreFlushedInBatchesWhereTheVolumeCanBeFlushed) {
     services.addFile(cacheDir + L"\\" + cache::restoreTempName(7), "left by a killed run");
     services.failCopy[sys + L"f3.dll"] = fake::diskFull;
     services.failReplace[cacheDir + L"\\f4.dll"] = fake::accessDenied;
-    services.volumeFlushes = true;
+    services.volumeFlushesLeft = -1;
     run();
     EXPECT_EQ(services.volumeFlushCount, 4) << "a first try, then one for each of three batches";
     for (std::size_t i = 5; i < files; ++i)
