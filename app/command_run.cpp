@@ -20,7 +20,7 @@ constexpr Range inputRanges[] = {
     // Touch and pen, which the system would turn into a click afterwards.
     {0x0119, 0x0119}, // WM_GESTURE
     {0x0200, 0x020E}, // WM_MOUSEMOVE .. WM_MOUSEHWHEEL
-    {0x0240, 0x0240}, // WM_TOUCH
+    {0x0240, 0x0243}, // WM_TOUCH, WM_NCPOINTERUPDATE .. WM_NCPOINTERUP
     {0x0245, 0x0257}, // WM_POINTERUPDATE .. WM_POINTERHWHEEL
     {0x0286, 0x0286}, // WM_IME_CHAR
     {0x0290, 0x0291}, // WM_IME_KEYDOWN, WM_IME_KEYUP
@@ -35,6 +35,31 @@ constexpr Range requestRanges[] = {
 
 bool isClose(WPARAM sysCommand) {
     return (sysCommand & 0xFFF0) == SC_CLOSE;
+}
+
+// What the window menu and the taskbar ask for, acted on during a command as
+// when it is idle. A move by dragging the caption (SC_MOVE plus the hit
+// test) comes from input the command drops.
+bool actsDuringCommand(WPARAM sysCommand) {
+    return sysCommand == SC_MINIMIZE || sysCommand == SC_RESTORE || sysCommand == SC_MOVE;
+}
+
+constexpr UINT popupSystemMenu = 0x0313; // the taskbar's request for the window menu
+constexpr UINT gestureMessage = 0x0119; // WM_GESTURE
+constexpr UINT touchMessage = 0x0240;   // WM_TOUCH
+using CloseInfoFn = BOOL(WINAPI*)(HANDLE);
+
+// A dropped gesture or touch message still owns the information handle in
+// its lParam, which only these calls (or DefWindowProc) free.
+void closeInputHandle(const MSG& msg) {
+    static const auto closeGesture =
+        platform::systemFunction<CloseInfoFn>(L"user32.dll", "CloseGestureInfoHandle");
+    static const auto closeTouch =
+        platform::systemFunction<CloseInfoFn>(L"user32.dll", "CloseTouchInputHandle");
+    const auto close = msg.message == gestureMessage ? closeGesture
+                       : msg.message == touchMessage ? closeTouch
+                                                     : nullptr;
+    if (close != nullptr && msg.lParam != 0) close(reinterpret_cast<HANDLE>(msg.lParam));
 }
 
 // A message box of this thread owned by the window in `*found`, put there
@@ -53,31 +78,6 @@ using ReasonDestroyFn = BOOL(WINAPI*)(HWND);
 
 } // namespace
 
-bool MachineGuard::take() {
-    if (mutex_ != nullptr) return true;
-    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, name);
-    if (mutex == nullptr) {
-        // Another user's program made it and we may not open it: it is in
-        // use. Any other failure leaves nothing to guard with, and must not
-        // stop the program's only purpose.
-        return ::GetLastError() != ERROR_ACCESS_DENIED;
-    }
-    const DWORD got = ::WaitForSingleObject(mutex, 0);
-    if (got != WAIT_OBJECT_0 && got != WAIT_ABANDONED) {
-        ::CloseHandle(mutex);
-        return false;
-    }
-    mutex_ = mutex;
-    return true;
-}
-
-void MachineGuard::release() {
-    if (mutex_ == nullptr) return;
-    ::ReleaseMutex(mutex_);
-    ::CloseHandle(mutex_);
-    mutex_ = nullptr;
-}
-
 CommandRun::Scope::Scope(CommandRun& run) : run_(run), entered_(!run.running_) {
     if (!entered_) return;
     run_.running_ = true;
@@ -91,19 +91,7 @@ CommandRun::Scope::~Scope() {
     run_.dropInput();
     for (const Range& r : requestRanges)
         run_.drop(r.first, r.last);
-    // Minimise, move and the like, posted meanwhile, are acted on now.
-    std::vector<MSG> later;
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, WM_SYSCOMMAND, WM_SYSCOMMAND, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            run_.quit_ = true;
-            run_.quitCode_ = static_cast<int>(msg.wParam);
-        } else if (!isClose(msg.wParam)) {
-            later.push_back(msg);
-        }
-    }
-    for (const MSG& m : later)
-        ::PostMessageW(m.hwnd, m.message, m.wParam, m.lParam);
+    run_.systemCommands();
     run_.running_ = false;
     if (run_.quit_) {
         run_.quit_ = false;
@@ -114,22 +102,21 @@ CommandRun::Scope::~Scope() {
     if (run_.sessionEnding_ && run_.window_ != nullptr) ::DestroyWindow(run_.window_);
 }
 
-bool CommandRun::beginWork(const wchar_t* reason) {
-    if (!running_ || working_) return working_;
-    if (!guard_.take()) return false;
+void CommandRun::beginWork(const wchar_t* reason, std::unique_ptr<platform::Held> guard) {
+    if (!running_ || working_) return;
+    guard_ = std::move(guard);
     working_ = true;
     // Vista and later ask the user about a program that refuses logoff and
     // show its reason; earlier systems have no such call.
     static const auto create =
         platform::systemFunction<ReasonCreateFn>(L"user32.dll", "ShutdownBlockReasonCreate");
     blockReason_ = create != nullptr && window_ != nullptr && create(window_, reason) != FALSE;
-    return true;
 }
 
 void CommandRun::endWork() {
     if (!working_) return;
     working_ = false;
-    guard_.release();
+    guard_.reset();
     if (blockReason_) {
         static const auto destroy =
             platform::systemFunction<ReasonDestroyFn>(L"user32.dll", "ShutdownBlockReasonDestroy");
@@ -175,8 +162,28 @@ void CommandRun::drop(UINT first, UINT last) {
         if (msg.message == WM_QUIT) {
             quit_ = true;
             quitCode_ = static_cast<int>(msg.wParam);
+        } else {
+            closeInputHandle(msg);
         }
     }
+}
+
+void CommandRun::systemCommands() {
+    std::vector<MSG> now;
+    MSG msg;
+    for (const UINT kind : {UINT{WM_SYSCOMMAND}, popupSystemMenu}) {
+        while (::PeekMessageW(&msg, nullptr, kind, kind, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                quit_ = true;
+                quitCode_ = static_cast<int>(msg.wParam);
+            } else if (msg.message == popupSystemMenu || actsDuringCommand(msg.wParam)) {
+                now.push_back(msg);
+            }
+        }
+    }
+    // After the peeking: a move's own loop dispatches what is still queued.
+    for (const MSG& m : now)
+        ::DispatchMessageW(&m);
 }
 
 void CommandRun::closeOpenBox() {
@@ -201,6 +208,7 @@ bool CommandRun::dueForPump() {
 
 void CommandRun::pump() {
     dropInput();
+    systemCommands();
     if (window_ != nullptr)
         ::RedrawWindow(window_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }

@@ -1,35 +1,18 @@
 // The machinery of a running command on the window's one thread: one
-// command at a time (in the window, and on the whole machine while files
-// may change), the window kept answering the system while input is
+// command at a time in the window (the command's guard keeps other
+// programs' out), the window kept answering the system while input is
 // dropped, logoff refused while files change, the program ended after a
 // command the end of the session stopped, and a WM_QUIT met on the way
 // kept for the main loop.
 #pragma once
 
+#include "platform/services.h"
+
+#include <memory>
+
 #include <windows.h>
 
 namespace app {
-
-// One command that may change files at a time on the whole machine,
-// whichever user or session runs it: a named mutex in the global
-// namespace (Windows 2000 without terminal services ignores the prefix).
-// A holder that is killed leaves it abandoned, which counts as free.
-class MachineGuard {
-  public:
-    MachineGuard() = default;
-    ~MachineGuard() { release(); }
-    MachineGuard(const MachineGuard&) = delete;
-    MachineGuard& operator=(const MachineGuard&) = delete;
-
-    // False when another program holds it. Never waits.
-    bool take();
-    void release();
-
-    static constexpr const wchar_t* name = L"Global\\Kestrum.DllCacheCommand";
-
-  private:
-    HANDLE mutex_ = nullptr;
-};
 
 class CommandRun {
   public:
@@ -56,11 +39,10 @@ class CommandRun {
     bool running() const { return running_; }
     bool working() const { return working_; }
 
-    // The part of the command that may change files: the machine-wide
-    // guard is held and logoff refused, with `reason` on Vista and later.
-    // False, and nothing begun, when another program holds the guard. Ends
-    // at its result box or at the end of the command.
-    bool beginWork(const wchar_t* reason);
+    // The part of the command that may change files: `guard` is kept and
+    // logoff refused, with `reason` on Vista and later. Ends at its result
+    // box or at the end of the command.
+    void beginWork(const wchar_t* reason, std::unique_ptr<platform::Held> guard);
     void endWork();
 
     // Called by the window procedure before its own handling. True when
@@ -70,7 +52,8 @@ class CommandRun {
     bool filter(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
     // Lets the system's sent messages through and repaints, acting on no
-    // input.
+    // input; minimise, restore and move from the window menu or the taskbar
+    // act at once, as when no command runs.
     void pump();
     // True every few tens of milliseconds: painting every line would cost
     // more than the copies, and that pace still reads as continuous
@@ -86,11 +69,14 @@ class CommandRun {
   private:
     // Removes the posted messages in [first, last]; a WM_QUIT is kept.
     void drop(UINT first, UINT last);
+    // Acts on the posted system commands that act when idle too; drops the
+    // others, which would be stale after the command.
+    void systemCommands();
     // Closes the message box the command waits on, if any.
     void closeOpenBox();
 
     HWND window_ = nullptr;
-    MachineGuard guard_;
+    std::unique_ptr<platform::Held> guard_;
     bool running_ = false;
     bool working_ = false;
     bool blockReason_ = false;

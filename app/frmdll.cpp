@@ -425,8 +425,8 @@ void Frmdll::setRestoreEnabled(bool enabled) {
     ::EnableWindow(control(Control::cmdRestore), enabled ? TRUE : FALSE);
 }
 
-bool Frmdll::beginChanges(const std::wstring& reason) {
-    return command_.beginWork(reason.c_str());
+void Frmdll::beginChanges(const std::wstring& reason, std::unique_ptr<platform::Held> guard) {
+    command_.beginWork(reason.c_str(), std::move(guard));
 }
 
 void Frmdll::endChanges() {

@@ -69,7 +69,7 @@ class Frmdll : public cache::WindowPort {
                              cache::Buttons buttons, cache::Icon icon) override;
     void setBackupEnabled(bool enabled) override;
     void setRestoreEnabled(bool enabled) override;
-    bool beginChanges(const std::wstring& reason) override;
+    void beginChanges(const std::wstring& reason, std::unique_ptr<platform::Held> guard) override;
     void endChanges() override;
     void setCountEnabled(bool enabled) override;
     void setCountText(const std::wstring& text) override;

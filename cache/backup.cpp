@@ -19,21 +19,22 @@ void fail(platform::Services& services, WindowPort& window, const std::wstring& 
 }
 
 // The command proper, between disabling and re-enabling the button.
-void backUp(platform::Services& services, WindowPort& window, FileList& File1) {
-    Folders folders;
-    if (const platform::ErrorCode error = resolveFolders(services, folders)) {
-        fail(services, window, L"无法取得系统文件夹", std::wstring(), error);
+void backUp(platform::Services& services, WindowPort& window, FileList& File1,
+            const Folders& folders, const ChangeSpan& span) {
+    if (!services.attributes(folders.cache).directory) {
+        fail(services, window, L"无法读取dllcache文件夹", folders.cache, platform::errorPathNotFound);
         return;
     }
+    if (!beginChanges(services, window, folders, span)) return;
     const platform::ErrorCode listed = File1.setPath(folders.cache);
     if (window.sessionEnding()) return; // the old list stays as it was
     if (listed != 0) {
         fail(services, window, L"无法读取dllcache文件夹", folders.cache, listed);
         return;
     }
-    // An interrupted restore's temporary copy is not a cache file.
+    // The lock, or an interrupted restore's temporary copy, is no cache file.
     const auto isTemp = [&services](const std::wstring& name) {
-        return isRestoreTemp(services, name);
+        return isOwnFile(services, name);
     };
     std::vector<std::wstring> withoutTemp;
     const std::vector<std::wstring>* names = &File1.entries();
@@ -81,8 +82,13 @@ void runBackup(platform::Services& services, WindowPort& window, FileList& File1
                           Icon::Information) != Answer::Ok)
         return;
     window.setBackupEnabled(false);
-    runChanging(services, window, backup_text::working, backup_text::title,
-                [&] { backUp(services, window, File1); });
+    const ChangeSpan span{backup_text::working, backup_text::title,
+                          [&](const std::wstring& what, const std::wstring& path,
+                              platform::ErrorCode error) {
+                              fail(services, window, what, path, error);
+                          }};
+    runChanging(services, window, span,
+                [&](const Folders& folders) { backUp(services, window, File1, folders, span); });
     window.setBackupEnabled(true);
 }
 

@@ -1,62 +1,334 @@
 #include "cache/cache_copies.h"
 
+#include <algorithm>
+
 namespace cache {
 
 namespace {
+
+constexpr std::size_t none = static_cast<std::size_t>(-1);
+// The first retry of a held file, and the longest interval between two.
+constexpr std::uint32_t firstWait = 50;
+constexpr std::uint32_t longestWait = 1000;
+
 bool missing(platform::ErrorCode error) {
     return error == platform::errorFileNotFound || error == platform::errorPathNotFound;
 }
+
+// Whether `when` has come, on a clock that wraps.
+bool due(std::uint32_t when, std::uint32_t now) {
+    return static_cast<std::int32_t>(now - when) >= 0;
+}
+
 } // namespace
 
 CacheCopies::CacheCopies(platform::Services& services, const Folders& folders, Done done)
-    : services_(services), folders_(folders), done_(std::move(done)) {}
+    : services_(services), folders_(folders), done_(std::move(done)), slots_(tempSlots) {}
+
+std::wstring CacheCopies::temp(std::size_t slot) const {
+    return cacheEntry(folders_, restoreTempName(slot));
+}
+
+std::wstring CacheCopies::target(const Item& item) const {
+    return cacheEntry(folders_, item.name);
+}
 
 platform::ErrorCode CacheCopies::begin(std::wstring& stuck) {
-    for (std::size_t slot = 0; slot < batchSize; ++slot) {
-        const std::wstring leftover = cacheEntry(folders_, restoreTempName(slot));
-        const platform::ErrorCode error = services_.deleteFile(leftover);
-        if (error != 0 && !missing(error)) {
-            stuck = leftover;
-            return error;
+    platform::ErrorCode first = 0;
+    for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
+        const platform::ErrorCode error = removeTemp(slot);
+        if (error != 0 && first == 0) {
+            first = error;
+            stuck = temp(slot);
         }
     }
-    wholeVolume_ = services_.flushVolume(folders_.cache) == 0;
+    // A slot another program holds is skipped for another; only when none
+    // is left can nothing be copied.
+    if (freeSlot() == none) return first;
+    // Opened once for the run. Where it cannot be (without administrator
+    // rights, say), each copy is flushed through its own handle.
+    volumeWorks_ = services_.openVolume(folders_.cache, volume_) == 0;
     return 0;
 }
 
-void CacheCopies::add(const std::wstring& from, const std::wstring& name) {
-    const std::wstring temp = cacheEntry(folders_, restoreTempName(pending_.size()));
-    const platform::ErrorCode error = services_.copyFile(
-        from, temp, wholeVolume_ ? platform::Flush::Later : platform::Flush::Now);
-    if (error != 0) {
-        services_.deleteFile(temp);
-        done_(name, error);
-        return;
-    }
-    pending_.push_back({temp, name});
-    if (!wholeVolume_ || pending_.size() == batchSize) finish();
+void CacheCopies::add(std::uint64_t order, const std::wstring& from, const std::wstring& name) {
+    Item item;
+    item.order = order;
+    item.from = from;
+    item.name = name;
+    copyInto(std::move(item));
 }
 
-void CacheCopies::finish() {
-    if (pending_.empty()) return;
-    // Should the volume flush fail after all, each copy is flushed on its
-    // own, this batch and from now on.
-    const bool flushEach = wholeVolume_ && services_.flushVolume(folders_.cache) != 0;
-    if (flushEach) wholeVolume_ = false;
-    std::vector<Pending> batch;
-    batch.swap(pending_);
-    for (const Pending& p : batch) {
-        platform::ErrorCode error = flushEach ? services_.flushFile(p.temp) : 0;
-        if (error == 0) error = services_.replaceFile(p.temp, cacheEntry(folders_, p.name));
-        if (error != 0) services_.deleteFile(p.temp);
-        done_(p.name, error);
+void CacheCopies::copyInto(Item item) {
+    retryDue();
+    bool triedForSpace = false;
+    for (;;) {
+        std::size_t slot = freeSlot();
+        if (slot == none && waitForSlot()) slot = freeSlot();
+        if (slot == none) {
+            setAside(std::move(item), platform::errorSharingViolation, false);
+            return;
+        }
+        std::unique_ptr<platform::OpenCopy> copy;
+        platform::CopySide side = platform::CopySide::Source;
+        const platform::ErrorCode error = services_.copyFile(item.from, temp(slot), copy, side);
+        if (error == 0) {
+            if (!item.counted) ++copied_;
+            item.counted = true;
+            batchSize_ += copy->size();
+            slots_[slot].use = Use::Batch;
+            slots_[slot].item = std::move(item);
+            batch_.push_back({slot, std::move(copy)});
+            if (freeSlot() == none || batchSize_ >= batchBytes) flushBatch();
+            return;
+        }
+        if (side == platform::CopySide::Target && platform::inUse(error)) {
+            // Another program holds this slot's file: another slot.
+            slots_[slot].use = Use::Leftover;
+            holdOff(slots_[slot], true);
+            continue;
+        }
+        if (side == platform::CopySide::Source && platform::inUse(error)) {
+            setAside(std::move(item), error, false);
+            return;
+        }
+        // The copies that wait take room a copy on its own would have had.
+        if (platform::diskFull(error) && !batch_.empty() && !triedForSpace) {
+            triedForSpace = true;
+            flushBatch();
+            continue;
+        }
+        fail(item, error);
+        return;
     }
+}
+
+std::size_t CacheCopies::freeSlot() const {
+    for (std::size_t slot = 0; slot < slots_.size(); ++slot)
+        if (slots_[slot].use == Use::Free) return slot;
+    return none;
+}
+
+bool CacheCopies::waitForSlot() {
+    while (freeSlot() == none) {
+        if (!patient_ || !anyHeld()) return false;
+        if (!services_.pause(nextDue())) return false;
+        retryDue();
+    }
+    return true;
+}
+
+void CacheCopies::flushBatch() {
+    if (batch_.empty()) return;
+    std::vector<Pending> batch;
+    batch.swap(batch_);
+    batchSize_ = 0;
+    // Each copy's data is on the disk before it takes its real name: the
+    // whole volume at once where that works, else (and for a copy that
+    // went to another volume through a link) through the copy's own handle.
+    // On a second thread, as a flush on a busy disk can take seconds.
+    std::vector<platform::ErrorCode> errors(batch.size(), 0);
+    platform::Volume* const volume = volumeWorks_ ? volume_.get() : nullptr;
+    bool volumeFailed = false;
+    services_.aside([&] {
+        const bool whole = volume != nullptr && volume->flush() == 0;
+        volumeFailed = volume != nullptr && !whole;
+        for (std::size_t i = 0; i < batch.size(); ++i)
+            if (!whole || batch[i].copy->volumeSerial() != volume->serial())
+                errors[i] = batch[i].copy->flush();
+    });
+    if (volumeFailed) volumeWorks_ = false;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        const platform::ErrorCode closed = batch[i].copy->close();
+        batch[i].copy.reset();
+        const std::size_t slot = batch[i].slot;
+        const platform::ErrorCode error = errors[i] != 0 ? errors[i] : closed;
+        if (error == 0) {
+            move(slot);
+            continue;
+        }
+        const Item item = std::move(slots_[slot].item);
+        removeTemp(slot);
+        fail(item, error);
+    }
+}
+
+void CacheCopies::move(std::size_t slot) {
+    Slot& s = slots_[slot];
+    const platform::ErrorCode error = replace(slot, target(s.item));
+    if (error == 0) {
+        s.use = Use::Free;
+        done_(s.item.order, s.item.name, 0);
+        return;
+    }
+    const bool waited = s.use == Use::Moving;
+    if (platform::inUse(error)) {
+        // Our copy is held: a scanner looking at the new file. Its move is
+        // tried again while the run goes on.
+        if (!waited && patient_) {
+            s.use = Use::Moving;
+            holdOff(s, true);
+            return;
+        }
+        if (waited && ticks() - s.since < patience) {
+            holdOff(s, false);
+            return;
+        }
+        // A hold that outlasts our patience may well last: from now on the
+        // held files are set aside at once, not each waited for.
+        if (waited) patient_ = false;
+    }
+    Item item = std::move(s.item);
+    removeTemp(slot);
+    if (waited && platform::inUse(error)) {
+        fail(item, error); // it had its patience
+    } else if (platform::inUse(error) || error == platform::errorAccessDenied) {
+        // Held, or the real name is: tried again at the end of the run.
+        setAside(std::move(item), error, error == platform::errorAccessDenied);
+    } else {
+        fail(item, error);
+    }
+}
+
+platform::ErrorCode CacheCopies::replace(std::size_t slot, const std::wstring& to) {
+    const std::wstring from = temp(slot);
+    platform::ErrorCode error = services_.replaceFile(from, to);
+    if (error != platform::errorAccessDenied) return error;
+    // A read-only cache file refuses the move (an administrator's, or one an
+    // older version restored from a read-only source): cleared, and put
+    // back should the move still fail.
+    if (!services_.attributes(to).readOnly || services_.setReadOnly(to, false) != 0) return error;
+    error = services_.replaceFile(from, to);
+    if (error != 0) services_.setReadOnly(to, true);
+    return error;
+}
+
+platform::ErrorCode CacheCopies::removeTemp(std::size_t slot) {
+    const std::wstring path = temp(slot);
+    platform::ErrorCode error = services_.deleteFile(path);
+    // A delete can report success and leave the file (Wine does, for a file
+    // its system refuses to unlink): the slot is not free then.
+    if (error == 0 && services_.attributes(path).exists) error = platform::errorAccessDenied;
+    Slot& s = slots_[slot];
+    if (error == 0 || missing(error)) {
+        s.use = Use::Free;
+        return 0;
+    }
+    const bool first = s.use != Use::Leftover;
+    s.use = Use::Leftover;
+    holdOff(s, first);
+    return error;
+}
+
+void CacheCopies::holdOff(Slot& slot, bool first) {
+    const std::uint32_t now = services_.ticks();
+    if (first) {
+        slot.since = now;
+        slot.wait = firstWait;
+    } else {
+        slot.wait = std::min(slot.wait * 2, longestWait);
+    }
+    slot.next = now + slot.wait;
+}
+
+std::uint32_t CacheCopies::ticks() {
+    return services_.ticks();
+}
+
+void CacheCopies::retryDue() {
+    for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
+        Slot& s = slots_[slot];
+        if ((s.use != Use::Moving && s.use != Use::Leftover) || !due(s.next, ticks())) continue;
+        if (s.use == Use::Moving)
+            move(slot);
+        else
+            removeTemp(slot);
+    }
+}
+
+bool CacheCopies::anyHeld() {
+    const std::uint32_t now = ticks();
+    return std::any_of(slots_.begin(), slots_.end(), [now](const Slot& s) {
+        return s.use == Use::Moving || (s.use == Use::Leftover && now - s.since < patience);
+    });
+}
+
+std::uint32_t CacheCopies::nextDue() {
+    const std::uint32_t now = ticks();
+    std::uint32_t soonest = longestWait;
+    for (const Slot& s : slots_) {
+        if (s.use != Use::Moving && s.use != Use::Leftover) continue;
+        if (due(s.next, now)) return 0;
+        soonest = std::min(soonest, s.next - now);
+    }
+    return soonest;
+}
+
+void CacheCopies::setAside(Item item, platform::ErrorCode error, bool targetHeld) {
+    item.error = error;
+    item.targetHeld = targetHeld;
+    aside_.push_back(std::move(item));
+}
+
+void CacheCopies::fail(const Item& item, platform::ErrorCode error) {
+    done_(item.order, item.name, error);
+}
+
+bool CacheCopies::finish() {
+    flushBatch();
+    // The files set aside are tried again in passes at growing intervals,
+    // for `patience` in all: a hold that lasts costs the run that once, not
+    // once a file. Where the real name was held, it is first asked whether
+    // it still is, which costs far less than a copy.
+    patient_ = true;
+    const std::uint32_t start = ticks();
+    std::uint32_t wait = 250;
+    while (!aside_.empty()) {
+        std::vector<Item> items;
+        items.swap(aside_);
+        for (Item& item : items) {
+            if (item.targetHeld && services_.notHeld(target(item)) != 0)
+                aside_.push_back(std::move(item));
+            else
+                copyInto(std::move(item));
+        }
+        flushBatch();
+        if (aside_.empty() || ticks() - start >= patience) break;
+        if (!services_.pause(wait)) {
+            drop();
+            return false;
+        }
+        wait = std::min(wait * 2, 2000u);
+        retryDue();
+    }
+    while (anyHeld()) {
+        if (!services_.pause(nextDue())) {
+            drop();
+            return false;
+        }
+        retryDue();
+    }
+    for (const Item& item : aside_)
+        fail(item, item.error);
+    aside_.clear();
+    // Every temporary file that can be removed by now is.
+    for (std::size_t slot = 0; slot < slots_.size(); ++slot)
+        removeTemp(slot);
+    return true;
 }
 
 void CacheCopies::drop() {
-    for (const Pending& p : pending_)
-        services_.deleteFile(p.temp);
-    pending_.clear();
+    for (Pending& p : batch_)
+        p.copy.reset();
+    batch_.clear();
+    batchSize_ = 0;
+    aside_.clear();
+    for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
+        if (slots_[slot].use == Use::Batch || slots_[slot].use == Use::Moving) {
+            services_.deleteFile(temp(slot));
+            slots_[slot].use = Use::Free;
+        }
+    }
 }
 
 } // namespace cache

@@ -1,14 +1,17 @@
 // Copies into the cache folder that never leave a real name cut short or
 // pointing at data that never reached the disk: each copy goes to a
 // temporary name of its own, its data is put on the disk, and only then is
-// it moved over the real name in one step.
+// it moved over the real name in one step. Files another program holds for
+// a while (a virus scanner, a backup agent) are waited for, within bounds.
 #pragma once
 
 #include "cache/folders.h"
 #include "platform/services.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,42 +19,98 @@ namespace cache {
 
 class CacheCopies {
   public:
-    // Told of each copy's end: the name in the cache, and 0 or the error.
-    using Done = std::function<void(const std::wstring& name, platform::ErrorCode error)>;
+    // Told of each copy's end: its place in the list, the name in the
+    // cache, and 0 or the error.
+    using Done = std::function<void(std::uint64_t order, const std::wstring& name,
+                                    platform::ErrorCode error)>;
 
-    // Where the whole volume can be flushed at once, copies are gathered
-    // into batches of this many with one flush each, rather than one flush
-    // (on a disk with a write cache, one flush of the drive's cache) a file.
-    static constexpr std::size_t batchSize = 32;
+    // Copies wait, open, in batches of up to one a temporary slot and this
+    // many bytes: one flush of the volume (on a disk with a write cache, one
+    // flush of the drive's cache) for all of them, and no more room taken
+    // beside the old files than a nearly full disk can spare.
+    static constexpr std::uint64_t batchBytes = 16u << 20;
+    // How long a file that another program holds is tried again, at growing
+    // intervals, before its copy counts as failed.
+    static constexpr std::uint32_t patience = 5000;
 
     CacheCopies(platform::Services& services, const Folders& folders, Done done);
     ~CacheCopies() { drop(); }
     CacheCopies(const CacheCopies&) = delete;
     CacheCopies& operator=(const CacheCopies&) = delete;
 
-    // Removes what a killed run left and chooses how to flush. Returns 0,
-    // or the error of a leftover that cannot be removed, named in `stuck`:
-    // it would make the copies fail.
+    // Removes what a killed run left and opens the volume. Returns 0, or,
+    // when no temporary slot can be used, the error of the first leftover,
+    // named in `stuck`.
     platform::ErrorCode begin(std::wstring& stuck);
-    // Copies `from` to the cache under `name`. A failed copy is told at
-    // once, the others when their batch is flushed and moved.
-    void add(const std::wstring& from, const std::wstring& name);
-    // Flushes and moves the copies not yet moved.
-    void finish();
+    // Copies `from` to the cache under `name`; told at once or later.
+    void add(std::uint64_t order, const std::wstring& from, const std::wstring& name);
+    // Moves what waits, tries again the files that were held, and removes
+    // every temporary file it can. False when the session ended meanwhile:
+    // the rest was dropped.
+    bool finish();
     // Removes the copies not yet moved (the session ends): their real names
     // keep what they held.
     void drop();
+    // Files copied so far (each counted once, moved or not yet).
+    std::uint64_t copied() const { return copied_; }
 
   private:
-    struct Pending {
-        std::wstring temp;
+    struct Item {
+        std::uint64_t order = 0;
+        std::wstring from;
         std::wstring name;
+        platform::ErrorCode error = 0; // why it was set aside
+        bool targetHeld = false;       // the real name was held, not the source
+        bool counted = false;          // in `copied_`
     };
+    // A slot's temporary file that another program still holds: a copy
+    // waiting for its move, or a leftover waiting to be removed.
+    enum class Use { Free, Batch, Moving, Leftover };
+    struct Slot {
+        Use use = Use::Free;
+        Item item; // Batch and Moving: the copy in it
+        std::uint32_t since = 0; // when it was first refused
+        std::uint32_t next = 0;  // when to try again
+        std::uint32_t wait = 0;  // the interval before that
+    };
+    struct Pending {
+        std::size_t slot;
+        std::unique_ptr<platform::OpenCopy> copy;
+    };
+
+    std::wstring temp(std::size_t slot) const;
+    std::wstring target(const Item& item) const;
+    void copyInto(Item item);
+    std::size_t freeSlot() const;
+    bool waitForSlot();
+    void flushBatch();
+    void move(std::size_t slot);
+    platform::ErrorCode replace(std::size_t slot, const std::wstring& to);
+    platform::ErrorCode removeTemp(std::size_t slot);
+    void holdOff(Slot& slot, bool first);
+    std::uint32_t ticks();
+    // Tries again the held slots whose time has come.
+    void retryDue();
+    // A copy waits for its move, or a leftover held for less than patience.
+    bool anyHeld();
+    // Milliseconds until a held slot is to be tried again.
+    std::uint32_t nextDue();
+    void setAside(Item item, platform::ErrorCode error, bool targetHeld);
+    void fail(const Item& item, platform::ErrorCode error);
+
     platform::Services& services_;
     const Folders& folders_;
     Done done_;
-    bool wholeVolume_ = false;
-    std::vector<Pending> pending_;
+    std::vector<Slot> slots_;
+    std::vector<Pending> batch_;
+    std::uint64_t batchSize_ = 0; // bytes
+    std::vector<Item> aside_;
+    std::unique_ptr<platform::Volume> volume_;
+    bool volumeWorks_ = false;
+    // Cleared once a held file outlasted its patience: from then on a held
+    // file is set aside at once rather than waited for.
+    bool patient_ = true;
+    std::uint64_t copied_ = 0;
 };
 
 } // namespace cache

@@ -1,6 +1,7 @@
 // The part of a command that may change files, the same for both commands.
 #pragma once
 
+#include "cache/folders.h"
 #include "cache/window_port.h"
 #include "platform/services.h"
 
@@ -9,11 +10,25 @@
 
 namespace cache {
 
-// Runs `work` in the span that may change files (`reason` is what logoff
-// may show), the window answering the system during long calls. When
-// another program's command holds the span, says so in a box titled
-// `title` and changes nothing.
-void runChanging(platform::Services& services, WindowPort& window, const std::wstring& reason,
-                 const std::wstring& title, const std::function<void()>& work);
+struct ChangeSpan {
+    std::wstring reason; // what logoff may show
+    std::wstring title;  // of the box that says another command runs
+    // Shows that the command cannot start: what failed, where, and why.
+    std::function<void(const std::wstring& what, const std::wstring& path,
+                       platform::ErrorCode error)>
+        refuse;
+};
+
+// Resolves the folders and runs `work`, the window answering the system
+// during long calls; the span that `work` may begin ends with it.
+void runChanging(platform::Services& services, WindowPort& window, const ChangeSpan& span,
+                 const std::function<void(const Folders&)>& work);
+
+// Begins the span that may change files: takes the cache folder's lock,
+// which keeps every other program's command out whoever runs it. False,
+// having said why, while another program's command holds it, or when it
+// cannot be taken for another reason: the command then changes nothing.
+bool beginChanges(platform::Services& services, WindowPort& window, const Folders& folders,
+                  const ChangeSpan& span);
 
 } // namespace cache

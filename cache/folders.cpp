@@ -44,25 +44,18 @@ std::wstring restoreTempName(std::size_t slot) {
     return tempStem + L'-' + std::to_wstring(slot) + tempExtension;
 }
 
-bool isRestoreTemp(platform::Services& services, const std::wstring& name) {
+bool isOwnFile(platform::Services& services, const std::wstring& name) {
     // Asked for every name of a large folder: compare lengths first.
     const std::size_t bare = tempStem.size() + tempExtension.size();
-    if (name.size() < bare || name.size() > bare + 10) return false;
-    // Most names of that length fail here, without a case conversion.
-    if ((name[0] != L'k' && name[0] != L'K') || name[name.size() - tempExtension.size()] != L'.')
-        return false;
+    const std::size_t lockLength = std::char_traits<wchar_t>::length(lockName);
+    if ((name.size() < bare || name.size() > bare + 3) && name.size() != lockLength) return false;
+    // Most names of those lengths fail here, without a case conversion.
+    if (name[0] != L'k' && name[0] != L'K') return false;
     const std::wstring key = services.caseKey(name);
-    if (key.compare(0, tempStem.size(), services.caseKey(tempStem)) != 0 ||
-        key.compare(key.size() - tempExtension.size(), tempExtension.size(),
-                    services.caseKey(tempExtension)) != 0)
-        return false;
-    // Between the two: nothing, or a dash and a slot number.
-    const std::wstring slot = key.substr(tempStem.size(), key.size() - bare);
-    if (slot.empty()) return true;
-    if (slot.size() < 2 || slot[0] != L'-') return false;
-    for (std::size_t i = 1; i < slot.size(); ++i)
-        if (slot[i] < L'0' || slot[i] > L'9') return false;
-    return true;
+    if (key == services.caseKey(lockName)) return true;
+    for (std::size_t slot = 0; slot < tempSlots; ++slot)
+        if (key == services.caseKey(restoreTempName(slot))) return true;
+    return false;
 }
 
 std::wstring cacheEntry(const Folders& folders, const std::wstring& name) {

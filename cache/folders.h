@@ -32,10 +32,16 @@ std::wstring cacheEntry(const Folders& folders, const std::wstring& name);
 // The restore copies each file to a temporary name in the cache folder and
 // then moves it over the real one in one step, so an interrupted copy never
 // leaves a cut-short file under a real name. Slot 0 is "kestrum-restore.tmp",
-// slot n "kestrum-restore-n.tmp". Never cache entries of their own: a backup
-// leaves them out, a restore removes leftovers and skips such names.
+// slot n "kestrum-restore-n.tmp", for n up to `tempSlots` - 1.
+constexpr std::size_t tempSlots = 32;
 std::wstring restoreTempName(std::size_t slot);
-bool isRestoreTemp(platform::Services& services, const std::wstring& name);
+// While a command runs it holds this file in the cache folder, so that no
+// other program's command runs at the same time.
+inline const wchar_t* const lockName = L"kestrum.lock";
+// The program's own files in the cache: the lock and the temporary slots,
+// exactly. Never cache entries: a backup leaves them out, a restore
+// removes leftovers and skips such names in its list.
+bool isOwnFile(platform::Services& services, const std::wstring& name);
 
 // The folder holding the executable: terminated only when it is a drive root.
 std::wstring programFolder(const std::wstring& modulePath);

@@ -1,5 +1,7 @@
 #include "cache/messages.h"
 
+#include <algorithm>
+
 namespace cache {
 
 namespace {
@@ -93,24 +95,35 @@ std::wstring failureText(const std::wstring& what, const std::wstring& path,
 }
 
 void FileReport::add(platform::ErrorCode reason, const std::wstring& name) {
+    add(reason, name, total_);
+}
+
+void FileReport::add(platform::ErrorCode reason, const std::wstring& name, std::uint64_t order) {
     ++total_;
-    Group* group = nullptr;
-    for (Group& g : groups_)
-        if (g.reason == reason) group = &g;
-    if (group == nullptr) {
-        groups_.push_back({reason, 0, {}});
-        group = &groups_.back();
+    auto group = std::find_if(groups_.begin(), groups_.end(),
+                              [reason](const Group& g) { return g.reason == reason; });
+    if (group == groups_.end()) {
+        groups_.push_back({reason, 0, order});
+        group = groups_.end() - 1;
     }
     ++group->count;
-    if (named_ < shown) {
-        group->names.push_back(name);
-        ++named_;
-    }
+    group->first = std::min(group->first, order);
+    if (named_.size() == shown && order >= named_.back().order) return;
+    const auto at = std::upper_bound(named_.begin(), named_.end(), order,
+                                     [](std::uint64_t o, const Named& n) { return o < n.order; });
+    named_.insert(at, {order, reason, name});
+    if (named_.size() > shown) named_.pop_back();
 }
 
 std::wstring FileReport::text(platform::Services& services) const {
     Wrapper lines(lineColumns);
-    for (const Group& g : groups_) {
+    std::vector<Group> groups = groups_;
+    std::sort(groups.begin(), groups.end(),
+              [](const Group& a, const Group& b) { return a.first < b.first; });
+    for (const Group& g : groups) {
+        std::vector<std::wstring> names;
+        for (const Named& n : named_)
+            if (n.reason == g.reason) names.push_back(n.name);
         if (g.reason != 0) {
             std::wstring reason = services.errorReason(g.reason);
             // English reasons break between words, Chinese ones anywhere.
@@ -120,18 +133,18 @@ std::wstring FileReport::text(platform::Services& services) const {
                 if (end > start) lines.word(reason.substr(start, end - start));
                 start = end + 1;
             }
-            lines.word(L"(" + std::to_wstring(g.count) + (g.names.empty() ? L")" : L"):"));
+            lines.word(L"(" + std::to_wstring(g.count) + (names.empty() ? L")" : L"):"));
         }
-        for (std::size_t i = 0; i < g.names.size(); ++i) {
-            const bool more = i + 1 < g.names.size() || g.count > g.names.size();
-            lines.word(fitted(g.names[i], lineColumns - 6) + (more ? L"," : L""));
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const bool more = i + 1 < names.size() || g.count > names.size();
+            lines.word(fitted(names[i], lineColumns - 6) + (more ? L"," : L""));
         }
-        if (!g.names.empty() && g.count > g.names.size()) lines.word(L"\u2026");
+        if (!names.empty() && g.count > names.size()) lines.word(L"\u2026");
         lines.endLine();
     }
     std::wstring text = lines.text();
-    if (total_ > named_)
-        text += L"\u2026\u2026及另外" + std::to_wstring(total_ - named_) + L"个文件\r\n";
+    if (total_ > named_.size())
+        text += L"\u2026\u2026及另外" + std::to_wstring(total_ - named_.size()) + L"个文件\r\n";
     // No line break after the last line: the box would show an empty one.
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r'))
         text.pop_back();

@@ -29,7 +29,11 @@ class FileReport {
     // a message box on an 800 x 600 screen.
     static constexpr std::size_t lineColumns = 64;
 
+    // `order` is the file's place in the command's own order (a restore's
+    // list), which the report keeps whatever order the files come in;
+    // without one, the order they come in.
     void add(platform::ErrorCode reason, const std::wstring& name);
+    void add(platform::ErrorCode reason, const std::wstring& name, std::uint64_t order);
     std::uint64_t total() const { return total_; }
 
     // "<reason> (<count>): a.dll, b.dll, …" a group, wrapped, then
@@ -40,11 +44,16 @@ class FileReport {
     struct Group {
         platform::ErrorCode reason;
         std::uint64_t count;
-        std::vector<std::wstring> names;
+        std::uint64_t first; // the order of its first file
     };
-    std::vector<Group> groups_; // in the order of their first file
+    struct Named {
+        std::uint64_t order;
+        platform::ErrorCode reason;
+        std::wstring name;
+    };
+    std::vector<Group> groups_;
+    std::vector<Named> named_; // the first `shown` files, in order
     std::uint64_t total_ = 0;
-    std::size_t named_ = 0;
 };
 
 } // namespace cache

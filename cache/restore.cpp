@@ -123,14 +123,9 @@ bool openList(platform::Services& services, WindowPort& window, const std::wstri
 
 // The command proper, between disabling and re-enabling the button.
 void restore(platform::Services& services, WindowPort& window, DirList& Dir1,
-             const std::wstring& listPath) {
+             const std::wstring& listPath, const Folders& folders, const ChangeSpan& span) {
     std::unique_ptr<platform::ByteReader> source;
     if (!openList(services, window, listPath, source)) return;
-    Folders folders;
-    if (const platform::ErrorCode error = resolveFolders(services, folders)) {
-        failed(window, failureText(L"无法取得系统文件夹", std::wstring(), services, error));
-        return;
-    }
 
     window.setCountEnabled(true);
     window.setBusyCursor(true);
@@ -146,21 +141,26 @@ void restore(platform::Services& services, WindowPort& window, DirList& Dir1,
     }
 
     // Anything named dllcache counts: a file of that name is not replaced,
-    // and the copies into it then fail and are reported.
+    // and the command then says it cannot use the folder.
     if (!services.attributes(folders.cache).exists) services.createFolder(folders.cache);
+    if (!beginChanges(services, window, folders, span)) {
+        window.setBusyCursor(false);
+        return;
+    }
     RestoreCounts counts;
     FileReport failures;
-    CacheCopies copies(services, folders,
-                       [&](const std::wstring& name, platform::ErrorCode error) {
-                           if (error != 0) {
-                               ++counts.failed;
-                               failures.add(error, name);
-                           } else {
-                               ++counts.restored;
-                           }
-                       });
-    // Left by a run that was killed in the middle of a copy. One that
-    // cannot be removed would make every copy fail: stop before any.
+    CacheCopies copies(
+        services, folders,
+        [&](std::uint64_t order, const std::wstring& name, platform::ErrorCode error) {
+            if (error != 0) {
+                ++counts.failed;
+                failures.add(error, name, order);
+            } else {
+                ++counts.restored;
+            }
+        });
+    // Left by a run that was killed in the middle of a copy. When not one
+    // slot can be used, every copy would fail: stop before any.
     std::wstring leftover;
     if (const platform::ErrorCode stuck = copies.begin(leftover)) {
         window.setBusyCursor(false);
@@ -173,6 +173,7 @@ void restore(platform::Services& services, WindowPort& window, DirList& Dir1,
     ProgramFilesSearch programFiles(services, Dir1);
     std::wstring name;
     platform::ErrorCode readError = 0;
+    std::uint64_t line = 0;
     for (;;) {
         const ListReader::Item item = reader.next(name);
         if (item == ListReader::Item::End) break;
@@ -182,22 +183,19 @@ void restore(platform::Services& services, WindowPort& window, DirList& Dir1,
         }
         // A line that is not a bare file name is never joined onto a
         // folder: it is skipped like a name found nowhere.
-        if (item == ListReader::Item::Name && isBareFileName(name) &&
-            !isRestoreTemp(services, name)) {
+        ++line;
+        if (item == ListReader::Item::Name && isBareFileName(name) && !isOwnFile(services, name)) {
             const std::wstring from = findSource(systemFolders, folders, Dir1, programFiles, name);
-            if (!from.empty()) copies.add(from, name);
+            if (!from.empty()) copies.add(line, from, name);
         }
         if (window.sessionEnding()) break;
-        window.showProgress(progressText(counts.restored));
+        window.showProgress(progressText(copies.copied()));
     }
     source.reset();
 
     // The session is ending: what is not yet moved is dropped, every cache
     // file is whole, and there is no one left to read a result.
-    if (window.sessionEnding())
-        copies.drop();
-    else
-        copies.finish();
+    if (window.sessionEnding() || !copies.finish()) copies.drop();
     window.setBusyCursor(false);
     if (window.sessionEnding()) return;
     std::wstring failureLines;
@@ -230,8 +228,14 @@ void runRestore(platform::Services& services, WindowPort& window, DirList& Dir1)
         return;
 
     window.setRestoreEnabled(false);
-    runChanging(services, window, restore_text::working, std::wstring(),
-                [&] { restore(services, window, Dir1, listPath); });
+    const ChangeSpan span{restore_text::working, std::wstring(),
+                          [&](const std::wstring& what, const std::wstring& path,
+                              platform::ErrorCode error) {
+                              failed(window, failureText(what, path, services, error));
+                          }};
+    runChanging(services, window, span, [&](const Folders& folders) {
+        restore(services, window, Dir1, listPath, folders, span);
+    });
     window.setRestoreEnabled(true);
 }
 

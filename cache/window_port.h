@@ -2,6 +2,9 @@
 // can be driven by a fake window in tests.
 #pragma once
 
+#include "platform/services.h"
+
+#include <memory>
 #include <string>
 
 namespace cache {
@@ -20,11 +23,10 @@ class WindowPort {
                               Icon icon) = 0;
     virtual void setBackupEnabled(bool enabled) = 0;
     // The span in which a command may change files, from its start to its
-    // result. Only one such span runs on the whole machine, whichever
-    // program, user or session starts it, and logoff waits for it
-    // (`reason` is what the system may show). False when another program
-    // holds it: the command then changes nothing.
-    virtual bool beginChanges(const std::wstring& reason) = 0;
+    // result: logoff waits for it (`reason` is what the system may show).
+    // The window keeps `guard`, which keeps other programs' commands out,
+    // until the span ends.
+    virtual void beginChanges(const std::wstring& reason, std::unique_ptr<platform::Held> guard) = 0;
     virtual void endChanges() = 0;
     virtual void setRestoreEnabled(bool enabled) = 0;
     virtual void setCountEnabled(bool enabled) = 0;

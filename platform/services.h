@@ -20,6 +20,19 @@ constexpr ErrorCode errorFileNotFound = 2;
 constexpr ErrorCode errorPathNotFound = 3;
 constexpr ErrorCode errorNotAFolder = 267; // ERROR_DIRECTORY
 constexpr ErrorCode errorCancelled = 1223; // ERROR_CANCELLED: a long call gave up
+constexpr ErrorCode errorAccessDenied = 5;
+constexpr ErrorCode errorSharingViolation = 32;
+constexpr ErrorCode errorLockViolation = 33;
+constexpr ErrorCode errorHandleDiskFull = 39;
+constexpr ErrorCode errorDiskFull = 112;
+
+// Another program has the file open in a way that refuses ours, for now.
+inline bool inUse(ErrorCode error) {
+    return error == errorSharingViolation || error == errorLockViolation;
+}
+inline bool diskFull(ErrorCode error) {
+    return error == errorDiskFull || error == errorHandleDiskFull;
+}
 
 struct Attributes {
     bool exists = false;
@@ -29,9 +42,8 @@ struct Attributes {
     bool readOnly = false;
 };
 
-// When a copy's data must be on the disk: before the copy call returns, or
-// later, at a flush the caller asks for.
-enum class Flush { Now, Later };
+// Which file a failed copy could not open, read or write.
+enum class CopySide { Source, Target };
 
 struct FolderEntry {
     std::wstring name; // no folder part
@@ -45,6 +57,34 @@ class ByteReader {
     // Reads up to `capacity` bytes into `buffer`; sets `got` to the count
     // (0 at the end of the file). Returns 0 or the error code.
     virtual ErrorCode read(char* buffer, std::size_t capacity, std::size_t& got) = 0;
+};
+
+// A finished copy, still open: no other program can open it, and its data
+// may still wait in the system's cache. `flush` may be called from another
+// thread; the file closes when `close` is called or the object destroyed.
+class OpenCopy {
+  public:
+    virtual ~OpenCopy() = default;
+    virtual std::uint64_t size() const = 0;
+    // The serial number of the volume the data went to.
+    virtual std::uint32_t volumeSerial() const = 0;
+    virtual ErrorCode flush() = 0;
+    virtual ErrorCode close() = 0;
+};
+
+// A volume opened to have everything of it that waits in the system's cache
+// put on the disk in one step. `flush` may be called from another thread.
+class Volume {
+  public:
+    virtual ~Volume() = default;
+    virtual std::uint32_t serial() const = 0;
+    virtual ErrorCode flush() = 0;
+};
+
+// Something the program holds until it is destroyed.
+class Held {
+  public:
+    virtual ~Held() = default;
 };
 
 class Services {
@@ -67,19 +107,34 @@ class Services {
     virtual ErrorCode createFolder(const std::wstring& path) = 0;
     // Removes a file whatever its attributes (read-only, hidden, system).
     virtual ErrorCode deleteFile(const std::wstring& path) = 0;
-    // Copies over an existing file of the same name (which a failure may
-    // leave cut short: callers copy to a temporary name and then move).
-    // The copy keeps the source's attributes but read-only, so that it can
-    // be moved, replaced and removed. With Flush::Now its data is on the
-    // disk when the call returns; with Flush::Later it may still wait in the
-    // system's cache until `flushVolume` or `flushFile`.
-    virtual ErrorCode copyFile(const std::wstring& from, const std::wstring& to, Flush when) = 0;
-    // Puts the data of every file of the volume holding `path` that still
-    // waits in the system's cache on the disk, in one step. Fails where the
-    // system does not allow it (without administrator rights, say).
-    virtual ErrorCode flushVolume(const std::wstring& path) = 0;
-    // Puts the data of one file on the disk.
-    virtual ErrorCode flushFile(const std::wstring& path) = 0;
+    // Copies `from` to a new file `to`, replacing a file of that name. The
+    // copy has the source's attributes but read-only (so that it can be
+    // moved, replaced and removed) and its last-write date, and stays open
+    // in `copy`. A failure leaves no file at `to` (unless it cannot be
+    // removed) and says in `side` which of the two files failed.
+    virtual ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
+                               std::unique_ptr<OpenCopy>& copy, CopySide& side) = 0;
+    // The volume holding `path`, opened for whole-volume flushes. Fails
+    // where the system does not allow them (without administrator rights).
+    virtual ErrorCode openVolume(const std::wstring& path, std::unique_ptr<Volume>& volume) = 0;
+    // Runs `work`, which must not touch the window, on a second thread and
+    // returns once that has ended, the window answering meanwhile: for
+    // calls that can block for seconds, such as flushes on a busy disk.
+    virtual void aside(const std::function<void()>& work) = 0;
+    // A clock in milliseconds from some fixed moment; it wraps.
+    virtual std::uint32_t ticks() = 0;
+    // Waits `ms` milliseconds, the window answering. False when it gave up
+    // early because the call in progress must stop (the session ends).
+    virtual bool pause(std::uint32_t ms) = 0;
+    // Creates `path` (or opens it, when left over) so that no other program
+    // can open it while `held` lives; it is removed when released, also by
+    // a program that is killed. Fails with errorSharingViolation while
+    // another program holds it.
+    virtual ErrorCode lockFile(const std::wstring& path, std::unique_ptr<Held>& held) = 0;
+    // 0 when no other program has `path` open (or there is no such file),
+    // so that a move over it is not refused for that.
+    virtual ErrorCode notHeld(const std::wstring& path) = 0;
+    virtual ErrorCode setReadOnly(const std::wstring& path, bool readOnly) = 0;
     // Creates `path` afresh (replacing a previous file whatever its
     // attributes, or failing with the reason it cannot be removed) and
     // writes all of
@@ -107,8 +162,8 @@ class Services {
     // The system's own wording for an error code, without the code.
     virtual std::wstring errorReason(ErrorCode error) = 0;
 
-    // Called now and then during long calls (large listings, copies), so a
-    // window can go on answering the system while they run. When `goOn`
+    // Called now and then during long calls (large listings, copies, waits),
+    // so a window can go on answering the system while they run. When `goOn`
     // answers false after a beat, the call gives up with errorCancelled,
     // leaving no partial file under the name it was writing.
     void setHeartbeat(std::function<void()> heartbeat, std::function<bool()> goOn = nullptr) {

@@ -1,6 +1,7 @@
 #include "platform/win32_services.h"
 
 #include "platform/handles.h"
+#include "platform/redirection.h"
 
 #include <windows.h>
 
@@ -59,65 +60,6 @@ bool ansiToWide(const std::string& bytes, std::wstring& out) {
     return true;
 }
 
-// A 32-bit program on 64-bit Windows sees the 32-bit system folder in place
-// of the real one. The commands work on the real system folder and its
-// dllcache, so redirection is off for the span of each of their file calls
-// and nowhere else: the heartbeat inside a long call (which lets the window
-// answer the system, and with it hooks, IMEs and sent messages) runs with
-// redirection back on. Elsewhere the calls fail and change nothing.
-class RedirectionOff {
-  public:
-    RedirectionOff() : functions_(load()) { off(); }
-    ~RedirectionOff() { on(); }
-    RedirectionOff(const RedirectionOff&) = delete;
-    RedirectionOff& operator=(const RedirectionOff&) = delete;
-
-    // Redirection as usual for the span of a call that is not a file call.
-    class BackOn {
-      public:
-        explicit BackOn(RedirectionOff& r) : r_(r) { r_.on(); }
-        ~BackOn() { r_.off(); }
-        BackOn(const BackOn&) = delete;
-        BackOn& operator=(const BackOn&) = delete;
-
-      private:
-        RedirectionOff& r_;
-    };
-
-  private:
-    using Disable = BOOL(WINAPI*)(PVOID*);
-    using Revert = BOOL(WINAPI*)(PVOID);
-    struct Functions {
-        Disable disable = nullptr;
-        Revert revert = nullptr;
-    };
-    void off() { active_ = functions_.disable != nullptr && functions_.disable(&old_) != FALSE; }
-    void on() {
-        if (active_) functions_.revert(old_);
-        active_ = false;
-    }
-    static const Functions& load() {
-        static const Functions f = find();
-        return f;
-    }
-    static Functions find() {
-        // Windows 2000 has no IsWow64Process, and 32-bit XP none of the
-        // redirection calls: there is nothing to switch off there.
-        using IsWow64 = BOOL(WINAPI*)(HANDLE, PBOOL);
-        const auto isWow64 = systemFunction<IsWow64>(L"kernel32.dll", "IsWow64Process");
-        Functions f;
-        BOOL wow64 = FALSE;
-        if (isWow64 == nullptr || !isWow64(::GetCurrentProcess(), &wow64) || !wow64) return f;
-        f.disable = systemFunction<Disable>(L"kernel32.dll", "Wow64DisableWow64FsRedirection");
-        f.revert = systemFunction<Revert>(L"kernel32.dll", "Wow64RevertWow64FsRedirection");
-        if (f.revert == nullptr) f.disable = nullptr;
-        return f;
-    }
-    const Functions& functions_;
-    PVOID old_ = nullptr;
-    bool active_ = false;
-};
-
 Attributes attributesFrom(DWORD bits) {
     Attributes a;
     if (bits == INVALID_FILE_ATTRIBUTES) return a;
@@ -127,13 +69,6 @@ Attributes attributesFrom(DWORD bits) {
     a.system = (bits & FILE_ATTRIBUTE_SYSTEM) != 0;
     a.readOnly = (bits & FILE_ATTRIBUTE_READONLY) != 0;
     return a;
-}
-
-// DeleteFile refuses a read-only file; a temporary file of ours may have
-// taken that attribute from its source.
-ErrorCode removeFile(const std::wstring& path) {
-    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return ::DeleteFileW(path.c_str()) ? 0 : ::GetLastError();
 }
 
 std::wstring joinPattern(const std::wstring& folder) {
@@ -237,93 +172,6 @@ ErrorCode Win32Services::createFolder(const std::wstring& path) {
 ErrorCode Win32Services::deleteFile(const std::wstring& path) {
     const RedirectionOff realSystemFolder;
     return removeFile(path);
-}
-
-ErrorCode Win32Services::copyFile(const std::wstring& from, const std::wstring& to, Flush when) {
-    RedirectionOff realSystemFolder;
-    // A copy loop of our own rather than CopyFileEx: the copy's own handle
-    // flushes its data, where CopyFileEx would need the file opened again
-    // (a name look-up in a folder of thousands), and it is given the
-    // source's attributes without read-only from the start.
-    FileHandle source(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!source) return ::GetLastError();
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(source.get(), &info)) return ::GetLastError();
-    // A read-only copy (of a file from a CD, say) could be neither moved over
-    // nor removed nor replaced by the next restore.
-    const DWORD kept = info.dwFileAttributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
-                                                FILE_ATTRIBUTE_SYSTEM |
-                                                FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-    FileHandle copy(::CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  (kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL) |
-                                      FILE_FLAG_SEQUENTIAL_SCAN,
-                                  nullptr));
-    if (!copy) return ::GetLastError();
-    // Between chunks the window goes on answering; giving up leaves no
-    // partial file.
-    const auto beat = [this, &realSystemFolder] {
-        const RedirectionOff::BackOn usual(realSystemFolder);
-        return heartbeat();
-    };
-    // Large files in large chunks; most files of the cache are small.
-    constexpr DWORD largest = 1 << 18;
-    const DWORD chunk = info.nFileSizeHigh != 0 || info.nFileSizeLow >= largest
-                            ? largest
-                            : info.nFileSizeLow + 1;
-    const std::unique_ptr<char[]> buffer(new char[chunk]);
-    ErrorCode error = beat() ? 0 : errorCancelled;
-    while (error == 0) {
-        DWORD got = 0, written = 0;
-        if (!::ReadFile(source.get(), buffer.get(), chunk, &got, nullptr))
-            error = ::GetLastError();
-        else if (got == 0)
-            break;
-        else if (!::WriteFile(copy.get(), buffer.get(), got, &written, nullptr))
-            error = ::GetLastError();
-        else if (written != got)
-            error = ERROR_WRITE_FAULT;
-        else if (!beat())
-            error = errorCancelled;
-    }
-    // The date the source was last written, as CopyFile keeps it.
-    if (error == 0 && !::SetFileTime(copy.get(), nullptr, nullptr, &info.ftLastWriteTime))
-        error = ::GetLastError();
-    if (error == 0 && when == Flush::Now && !::FlushFileBuffers(copy.get()))
-        error = ::GetLastError();
-    if (!::CloseHandle(copy.release()) && error == 0) error = ::GetLastError();
-    if (error != 0) removeFile(to);
-    return error;
-}
-
-ErrorCode Win32Services::flushVolume(const std::wstring& path) {
-    const RedirectionOff realSystemFolder;
-    wchar_t root[MAX_PATH + 1] = {};
-    if (!::GetVolumePathNameW(path.c_str(), root, MAX_PATH)) return ::GetLastError();
-    // The root C:\ opens as the device \\.\C: and a volume mounted in a
-    // folder by its name, \\?\Volume{...}, without the final backslash.
-    std::wstring device;
-    if (std::wcslen(root) == 3 && root[1] == L':') {
-        device = std::wstring(L"\\\\.\\") + root[0] + L':';
-    } else {
-        wchar_t name[MAX_PATH + 1] = {};
-        if (!::GetVolumeNameForVolumeMountPointW(root, name, MAX_PATH)) return ::GetLastError();
-        device = name;
-        if (!device.empty() && device.back() == L'\\') device.pop_back();
-    }
-    FileHandle volume(::CreateFileW(device.c_str(), GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                    nullptr));
-    if (!volume) return ::GetLastError();
-    return ::FlushFileBuffers(volume.get()) ? 0 : ::GetLastError();
-}
-
-ErrorCode Win32Services::flushFile(const std::wstring& path) {
-    const RedirectionOff realSystemFolder;
-    FileHandle file(
-        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return ::GetLastError();
-    return ::FlushFileBuffers(file.get()) ? 0 : ::GetLastError();
 }
 
 ErrorCode Win32Services::writeNewFile(const std::wstring& path, const std::string& bytes) {

@@ -48,9 +48,16 @@ class Win32Services : public Services {
                          std::vector<FolderEntry>& entries) override;
     ErrorCode createFolder(const std::wstring& path) override;
     ErrorCode deleteFile(const std::wstring& path) override;
-    ErrorCode copyFile(const std::wstring& from, const std::wstring& to, Flush when) override;
-    ErrorCode flushVolume(const std::wstring& path) override;
-    ErrorCode flushFile(const std::wstring& path) override;
+    // In file_copy.cpp: the copy, the flushes and what waits for files in use.
+    ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
+                       std::unique_ptr<OpenCopy>& copy, CopySide& side) override;
+    ErrorCode openVolume(const std::wstring& path, std::unique_ptr<Volume>& volume) override;
+    void aside(const std::function<void()>& work) override;
+    std::uint32_t ticks() override;
+    bool pause(std::uint32_t ms) override;
+    ErrorCode lockFile(const std::wstring& path, std::unique_ptr<Held>& held) override;
+    ErrorCode notHeld(const std::wstring& path) override;
+    ErrorCode setReadOnly(const std::wstring& path, bool readOnly) override;
     ErrorCode writeNewFile(const std::wstring& path, const std::string& bytes) override;
     ErrorCode replaceFile(const std::wstring& from, const std::wstring& to) override;
     ErrorCode openRead(const std::wstring& path, std::unique_ptr<ByteReader>& reader) override;

@@ -45,18 +45,24 @@ TEST_F(Backup, ListsEveryFileWhateverItsAttributesButNoFolders) {
     both.hidden = both.system = true;
     services.addFile(cacheDir + L"\\ro.exe", "").readOnly = true;
     addCached(L"NOEXT");
-    // An interrupted restore's, whatever its slot, are no cache files; names
-    // that merely look alike are.
+    // The program's own, a restore's temporary slots and the lock left by a
+    // crash, are no cache files; names that merely look alike are.
     addCached(L"Kestrum-Restore.tmp");
     addCached(L"kestrum-restore-12.TMP");
-    addCached(L"kestrum-restore-.tmp");
-    addCached(L"kestrum-restore-1a.tmp");
+    addCached(L"kestrum-restore-31.tmp");
+    addCached(L"KESTRUM.LOCK");
+    for (const wchar_t* alike : {L"kestrum-restore-.tmp", L"kestrum-restore-1a.tmp",
+                                 L"kestrum-restore-0.tmp", L"kestrum-restore-007.tmp",
+                                 L"kestrum-restore-32.tmp"})
+        addCached(alike);
     services.addDir(cacheDir + L"\\sub");
     services.addFile(cacheDir + L"\\sub\\deep.dll");
     run();
 
-    EXPECT_EQ(services.at(listPath).data, "a.dll\r\nhidden.sys\r\nkestrum-restore-.tmp\r\n"
-                                          "kestrum-restore-1a.tmp\r\nNOEXT\r\nro.exe\r\nsys.dll\r\n");
+    EXPECT_EQ(services.at(listPath).data,
+              "a.dll\r\nhidden.sys\r\nkestrum-restore-.tmp\r\nkestrum-restore-0.tmp\r\n"
+              "kestrum-restore-007.tmp\r\nkestrum-restore-1a.tmp\r\nkestrum-restore-32.tmp\r\n"
+              "NOEXT\r\nro.exe\r\nsys.dll\r\n");
     ASSERT_EQ(window.boxes.size(), 2u);
     EXPECT_EQ(window.boxes[1].text, L"finished!");
     EXPECT_EQ(window.boxes[1].title, L"backup");
@@ -192,14 +198,31 @@ TEST_F(BackupFailure, SessionEndingKeepsTheOldListAndShowsNothing) {
     expectNoLeftovers();
 }
 
+// The guard is a lock file in the cache folder: held by another program's
+// command, this one says so; any other failure to take it is refused with
+// its reason, never taken as free. Neither changes anything, and the lock
+// is never listed.
 TEST_F(BackupFailure, AnotherProgramsCommandChangesNothing) {
-    window.otherProgram = true;
+    std::unique_ptr<platform::Held> other;
+    ASSERT_EQ(services.lockFile(cacheDir + L"\\kestrum.lock", other), 0u);
     run();
     ASSERT_EQ(window.boxes.size(), 2u);
     EXPECT_EQ(window.boxes[1].text, L"另一个Kestrum正在备份或还原系统文件缓存,请稍后再试。");
     EXPECT_EQ(window.boxes[1].icon, cache::Icon::Exclamation);
     EXPECT_EQ(services.at(listPath).data, "old.dll\r\n");
     EXPECT_TRUE(window.backupEnabled);
+    other.reset();
+
+    services.failLock[cacheDir + L"\\kestrum.lock"] = fake::accessDenied;
+    window.boxes.clear();
+    run();
+    expectReported(cacheDir, fake::accessDenied);
+    services.failLock.clear();
+
+    window.boxes.clear();
+    run();
+    EXPECT_EQ(services.at(listPath).data, "a.dll\r\n");
+    EXPECT_FALSE(services.has(cacheDir + L"\\kestrum.lock")) << "released";
 }
 
 TEST_F(BackupFailure, ALeftoverNewListThatCannotBeRemovedIsNamed) {

@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@ namespace fake {
 constexpr platform::ErrorCode fileNotFound = 2;
 constexpr platform::ErrorCode pathNotFound = 3;
 constexpr platform::ErrorCode accessDenied = 5;
+constexpr platform::ErrorCode sharing = 32;
 constexpr platform::ErrorCode diskFull = 112;
 constexpr platform::ErrorCode alreadyExists = 183;
 
@@ -74,10 +76,29 @@ class Services : public platform::Services {
     // Copies from these sources fail after writing part of the file, as a
     // real copy cut off by a full disk does.
     std::map<std::wstring, platform::ErrorCode, PathLess> failCopyMidway;
-    // How many volume flushes work (-1: all). None by default, as without
-    // administrator rights: each copy is then flushed on its own.
-    int volumeFlushesLeft = 0;
+    // Whole-volume flushes: opened only with administrator rights; then
+    // this many work (-1: all).
+    bool admin = false;
+    int volumeFlushesLeft = -1;
     int volumeFlushCount = 0;
+    std::vector<std::wstring> handleFlushes; // copies flushed through their handle
+    // Volume serial numbers by folder (a folder linked to another volume);
+    // 1 elsewhere.
+    std::map<std::wstring, std::uint32_t, PathLess> volumes;
+    // Files another program holds for this many more tries of ours: a copy
+    // from or to it, a move of it or over it, its removal, or asking.
+    std::map<std::wstring, int, PathLess> heldFor;
+    // Each new copy is held this many tries, as by a virus scanner.
+    int scanTries = 0;
+    // Deletes that report success and leave the file, as Wine's can.
+    std::set<std::wstring, PathLess> phantomDelete;
+    std::set<std::wstring, PathLess> locked; // lock files held now
+    // Room for the cache folder's files, in bytes.
+    std::uint64_t cacheRoom = static_cast<std::uint64_t>(-1);
+    std::uint32_t clock = 0; // milliseconds, moved on by pauses only
+    int threadRuns = 0;      // work run aside
+    std::map<std::wstring, platform::ErrorCode, PathLess> failLock;
+    int openCopies = 0, mostOpenCopies = 0;
     // Real names a move gave data that was not yet on the disk.
     std::vector<std::wstring> unflushedMoves;
     std::vector<std::wstring> copies;  // "from -> to"
@@ -185,50 +206,172 @@ class Services : public platform::Services {
         if (auto f = failDelete.find(path); f != failDelete.end()) return f->second;
         auto it = nodes.find(path);
         if (it == nodes.end() || it->second.directory) return fileNotFound;
+        if (held(path)) return sharing;
+        if (phantomDelete.count(path) != 0) return 0;
         nodes.erase(it); // whatever its attributes
         return 0;
     }
 
+    bool held(const std::wstring& path) {
+        auto it = heldFor.find(path);
+        if (it == heldFor.end() || it->second <= 0) return false;
+        --it->second;
+        return true;
+    }
+
+    std::uint32_t volumeOf(const std::wstring& path) const {
+        std::uint32_t serial = 1;
+        std::size_t longest = 0;
+        for (const auto& [folder, number] : volumes)
+            if (lower(path).rfind(lower(folder), 0) == 0 && folder.size() > longest) {
+                serial = number;
+                longest = folder.size();
+            }
+        return serial;
+    }
+
+    std::uint64_t cacheBytes() const {
+        const std::wstring cache = lower(systemDir + L"\\dllcache\\");
+        std::uint64_t n = 0;
+        for (const auto& [path, node] : nodes)
+            if (lower(path).rfind(cache, 0) == 0) n += node.data.size();
+        return n;
+    }
+
+    class Copy : public platform::OpenCopy {
+      public:
+        Copy(Services& s, std::wstring path) : s_(s), path_(std::move(path)) {
+            s_.mostOpenCopies = std::max(s_.mostOpenCopies, ++s_.openCopies);
+        }
+        ~Copy() override { close(); }
+        std::uint64_t size() const override { return s_.nodes.at(path_).data.size(); }
+        std::uint32_t volumeSerial() const override { return s_.volumeOf(path_); }
+        platform::ErrorCode flush() override {
+            if (auto f = s_.failFlush.find(path_); f != s_.failFlush.end()) return f->second;
+            s_.handleFlushes.push_back(path_);
+            s_.nodes.at(path_).cachedOnly = false;
+            return 0;
+        }
+        platform::ErrorCode close() override {
+            if (open_) --s_.openCopies;
+            open_ = false;
+            return 0;
+        }
+
+      private:
+        Services& s_;
+        std::wstring path_;
+        bool open_ = true;
+    };
+
     platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
-                                 platform::Flush when) override {
+                                 std::unique_ptr<platform::OpenCopy>& copy,
+                                 platform::CopySide& side) override {
         touched.push_back(from);
         touched.push_back(to);
+        side = platform::CopySide::Source;
         if (!beat(from)) return platform::errorCancelled;
+        if (held(from)) return sharing;
         if (auto f = failCopy.find(from); f != failCopy.end()) return f->second;
+        auto src = nodes.find(from);
+        if (src == nodes.end() || src->second.directory) return fileNotFound;
+        side = platform::CopySide::Target;
+        if (held(to)) return sharing;
         if (auto f = failCopyMidway.find(from); f != failCopyMidway.end()) {
             if (isDir(parentOf(to))) addFile(to, "cut short");
             return f->second;
         }
-        auto src = nodes.find(from);
-        if (src == nodes.end() || src->second.directory) return fileNotFound;
         if (!isDir(parentOf(to))) return pathNotFound;
         if (auto dst = nodes.find(to); dst != nodes.end()) {
             if (dst->second.directory || dst->second.readOnly) return accessDenied;
         }
-        Node copy = src->second;
-        copy.hidden = copy.system = copy.readOnly = false;
-        copy.cachedOnly = when == platform::Flush::Later;
-        nodes[to] = copy;
+        Node made = src->second;
+        nodes.erase(to);
+        if (cacheBytes() + made.data.size() > cacheRoom) return diskFull;
+        made.hidden = made.system = made.readOnly = false;
+        made.cachedOnly = true;
+        nodes[to] = made;
         copies.push_back(from + L" -> " + to);
+        copy = std::make_unique<Copy>(*this, to);
+        if (scanTries > 0) heldFor[to] = scanTries;
         return 0;
     }
 
-    platform::ErrorCode flushVolume(const std::wstring& path) override {
+    class FakeVolume : public platform::Volume {
+      public:
+        FakeVolume(Services& s, std::uint32_t serial) : s_(s), serial_(serial) {}
+        std::uint32_t serial() const override { return serial_; }
+        platform::ErrorCode flush() override {
+            if (s_.volumeFlushesLeft == 0) return 1; // ERROR_INVALID_FUNCTION
+            if (s_.volumeFlushesLeft > 0) --s_.volumeFlushesLeft;
+            ++s_.volumeFlushCount;
+            for (auto& [path, node] : s_.nodes)
+                if (s_.volumeOf(path) == serial_) node.cachedOnly = false;
+            return 0;
+        }
+
+      private:
+        Services& s_;
+        std::uint32_t serial_;
+    };
+
+    platform::ErrorCode openVolume(const std::wstring& path,
+                                   std::unique_ptr<platform::Volume>& volume) override {
         touched.push_back(path);
-        if (volumeFlushesLeft == 0) return 1; // ERROR_INVALID_FUNCTION
-        if (volumeFlushesLeft > 0) --volumeFlushesLeft;
-        ++volumeFlushCount;
-        for (auto& entry : nodes)
-            entry.second.cachedOnly = false;
+        if (!admin) return accessDenied;
+        // The volume of the path as written: a link inside it is not seen.
+        std::uint32_t serial = 1;
+        for (const auto& [folder, number] : volumes)
+            if (lower(folder).rfind(lower(path.substr(0, 3)), 0) == 0 && folder.size() <= 3)
+                serial = number;
+        volume = std::make_unique<FakeVolume>(*this, serial);
         return 0;
     }
 
-    platform::ErrorCode flushFile(const std::wstring& path) override {
+    void aside(const std::function<void()>& work) override {
+        ++threadRuns;
+        work();
+    }
+    std::uint32_t ticks() override { return clock; }
+    bool pause(std::uint32_t ms) override {
+        clock += ms;
+        return beat(L"pause");
+    }
+
+    class Lock : public platform::Held {
+      public:
+        Lock(Services& s, std::wstring path) : s_(s), path_(std::move(path)) {}
+        ~Lock() override {
+            s_.nodes.erase(path_);
+            s_.locked.erase(path_);
+        }
+
+      private:
+        Services& s_;
+        std::wstring path_;
+    };
+    platform::ErrorCode lockFile(const std::wstring& path,
+                                 std::unique_ptr<platform::Held>& held) override {
         touched.push_back(path);
-        if (auto f = failFlush.find(path); f != failFlush.end()) return f->second;
+        if (auto f = failLock.find(path); f != failLock.end()) return f->second;
+        if (locked.count(path) != 0) return sharing;
+        if (!isDir(parentOf(path))) return pathNotFound;
+        if (!has(path)) addFile(path).hidden = true; // else a leftover, opened
+        locked.insert(path);
+        held = std::make_unique<Lock>(*this, path);
+        return 0;
+    }
+
+    platform::ErrorCode notHeld(const std::wstring& path) override {
+        touched.push_back(path);
+        return held(path) ? sharing : 0;
+    }
+
+    platform::ErrorCode setReadOnly(const std::wstring& path, bool readOnly) override {
+        touched.push_back(path);
         auto it = nodes.find(path);
         if (it == nodes.end()) return fileNotFound;
-        it->second.cachedOnly = false;
+        it->second.readOnly = readOnly;
         return 0;
     }
 
@@ -247,6 +390,8 @@ class Services : public platform::Services {
         if (auto f = failReplace.find(to); f != failReplace.end()) return f->second;
         auto src = nodes.find(from);
         if (src == nodes.end()) return fileNotFound;
+        if (held(from)) return sharing;
+        if (held(to)) return accessDenied;
         if (auto dst = nodes.find(to); dst != nodes.end() && dst->second.readOnly)
             return accessDenied;
         Node moved = src->second;
@@ -370,6 +515,7 @@ class Window : public cache::WindowPort {
                              cache::Buttons buttons, cache::Icon icon) override {
         boxes.push_back({text, title, buttons, icon});
         events.push_back(L"box:" + text);
+        guard.reset(); // as the window does: the files are done changing
         if (answers.empty()) return cache::Answer::Ok;
         const cache::Answer a = answers.front();
         answers.pop_front();
@@ -379,14 +525,16 @@ class Window : public cache::WindowPort {
         backupEnabled = enabled;
         events.push_back(enabled ? L"bak:on" : L"bak:off");
     }
-    bool otherProgram = false; // another program's command holds the machine
-    bool changing = false;     // inside the span that may change files
-    bool beginChanges(const std::wstring&) override {
-        if (otherProgram) return false;
+    bool changing = false; // inside the span that may change files
+    std::unique_ptr<platform::Held> guard;
+    void beginChanges(const std::wstring&, std::unique_ptr<platform::Held> g) override {
         changing = true;
-        return true;
+        guard = std::move(g);
     }
-    void endChanges() override { changing = false; }
+    void endChanges() override {
+        changing = false;
+        guard.reset();
+    }
     void setRestoreEnabled(bool enabled) override {
         restoreEnabled = enabled;
         events.push_back(enabled ? L"restore:on" : L"restore:off");

@@ -49,10 +49,18 @@ class Services : public fake::Services {
         a.directory = path == cacheDir;
         return a;
     }
+    struct NoCopy : platform::OpenCopy {
+        std::uint64_t size() const override { return 0; }
+        std::uint32_t volumeSerial() const override { return 1; }
+        platform::ErrorCode flush() override { return 0; }
+        platform::ErrorCode close() override { return 0; }
+    };
     platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
-                                 platform::Flush when) override {
-        if (generatedLines == 0) return fake::Services::copyFile(from, to, when);
+                                 std::unique_ptr<platform::OpenCopy>& copy,
+                                 platform::CopySide& side) override {
+        if (generatedLines == 0) return fake::Services::copyFile(from, to, copy, side);
         ++copied;
+        copy = std::make_unique<NoCopy>();
         return 0;
     }
     platform::ErrorCode replaceFile(const std::wstring& from, const std::wstring& to) override {

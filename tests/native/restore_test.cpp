@@ -34,9 +34,10 @@ struct Restore : ::testing::Test {
     std::vector<std::wstring> temps() {
         std::vector<std::wstring> found;
         for (const std::wstring& n : services.fileNames(cacheDir))
-            if (cache::isRestoreTemp(services, n)) found.push_back(n);
+            if (cache::isOwnFile(services, n)) found.push_back(n);
         return found;
     }
+    std::wstring temp(std::size_t slot) { return cacheDir + L"\\" + cache::restoreTempName(slot); }
     std::string cached(const std::wstring& name) {
         const std::wstring path = cacheDir + L"\\" + name;
         return services.has(path) ? services.at(path).data : "<absent>";
@@ -136,21 +137,35 @@ TEST_F(Restore, DeletedCacheFolderIsRecreatedAndFilled) {
     EXPECT_EQ(lastBox().text, L"DllCache(1) Restored Successfully");
 }
 
-TEST_F(Restore, FailedCopiesAreReportedNotCounted) {
-    list("ro.dll\r\nlocked.dll\r\nok.dll\r\nnowhere.dll\r\n");
-    services.addFile(sys + L"ro.dll", "new");
+// A read-only cache file is replaced (and the copy is not read-only); held
+// for good, it keeps its attribute. A source that cannot be read fails.
+// The box lists the failures in the order of the list, however late each
+// is known.
+TEST_F(Restore, FailedCopiesAreReportedNotCountedInListOrder) {
+    list("late.dll\r\nro.dll\r\nheld-ro.dll\r\nunreadable.dll\r\nok.dll\r\nnowhere.dll\r\n");
+    services.addFile(sys + L"late.dll", "x");
+    services.failReplace[cacheDir + L"\\late.dll"] = 1117; // known at the batch's end
+    services.addFile(sys + L"ro.dll", "new").readOnly = true;
     services.addFile(cacheDir + L"\\ro.dll", "old").readOnly = true;
-    services.addFile(sys + L"locked.dll", "x");
-    services.failCopy[sys + L"locked.dll"] = 32; // sharing violation
+    services.addFile(sys + L"held-ro.dll", "new");
+    services.addFile(cacheDir + L"\\held-ro.dll", "old").readOnly = true;
+    services.heldFor[cacheDir + L"\\held-ro.dll"] = 1000;
+    services.addFile(sys + L"unreadable.dll", "x");
+    services.failCopy[sys + L"unreadable.dll"] = 1117; // known at once
     services.addFile(sys + L"ok.dll", "ok");
     run();
-    EXPECT_EQ(cached(L"ro.dll"), "old");
+    EXPECT_EQ(cached(L"ro.dll"), "new");
+    EXPECT_FALSE(services.at(cacheDir + L"\\ro.dll").readOnly);
+    EXPECT_EQ(cached(L"held-ro.dll"), "old");
+    EXPECT_TRUE(services.at(cacheDir + L"\\held-ro.dll").readOnly);
     EXPECT_EQ(cached(L"ok.dll"), "ok");
-    EXPECT_EQ(window.countText, L"已还原1个文件,2个文件还原失败.");
-    EXPECT_EQ(lastBox().text, L"DllCache(1) Restored, 2 Failed\r\n\r\n"
-                              L"<reason 5> (1): ro.dll\r\n<reason 32> (1): locked.dll");
+    EXPECT_EQ(window.countText, L"已还原2个文件,3个文件还原失败.");
+    EXPECT_EQ(lastBox().text, L"DllCache(2) Restored, 3 Failed\r\n\r\n"
+                              L"<reason 1117> (2): late.dll, unreadable.dll\r\n"
+                              L"<reason 5> (1): held-ro.dll");
     EXPECT_EQ(lastBox().icon, cache::Icon::Exclamation);
     EXPECT_TRUE(window.restoreEnabled);
+    EXPECT_EQ(temps(), std::vector<std::wstring>());
 }
 
 // Each copy goes to a temporary name and is moved over the real one, so
@@ -172,7 +187,7 @@ TEST_F(Restore, CopiesReplaceTheRealNameInOneStepAndLeaveNoTemporaryFile) {
     EXPECT_FALSE(services.has(temp));
     EXPECT_EQ(services.copies,
               (std::vector<std::wstring>{sys + L"a.dll -> " + cacheDir + L"\\a.dll",
-                                         sys + L"moved.dll -> " + temp,
+                                         sys + L"moved.dll -> " + this->temp(1),
                                          sys + L"b.dll -> " + cacheDir + L"\\b.dll"}));
     EXPECT_EQ(lastBox().text, L"DllCache(2) Restored, 1 Failed\r\n\r\n<reason 112> (1): moved.dll");
 }
@@ -182,8 +197,7 @@ TEST_F(Restore, CopiesReplaceTheRealNameInOneStepAndLeaveNoTemporaryFile) {
 TEST_F(Restore, NoTemporaryFileOutlivesTheRun) {
     const std::wstring temp = cacheDir + L"\\" + cache::restoreTempName(0);
     services.addFile(temp, "left by a killed run");
-    services.addFile(cacheDir + L"\\" + cache::restoreTempName(cache::CacheCopies::batchSize - 1),
-                     "left by a killed run");
+    services.addFile(this->temp(cache::tempSlots - 1), "left by a killed run");
     list("missing.dll\r\n");
     run();
     EXPECT_EQ(temps(), std::vector<std::wstring>()) << "left by a killed run, nothing copied since";
@@ -201,13 +215,24 @@ TEST_F(Restore, NoTemporaryFileOutlivesTheRun) {
     EXPECT_FALSE(services.has(temp)) << "left by a failed move";
     EXPECT_EQ(cached(L"moved.dll"), "<absent>");
     EXPECT_EQ(lastBox().text, L"DllCache(0) Restored, 1 Failed\r\n\r\n<reason 5> (1): moved.dll");
+
+    // One that cannot be removed at once (a scanner still looks at it) is
+    // removed later in the run.
+    list("scanned.dll\r\n");
+    services.addFile(sys + L"scanned.dll", "new");
+    services.failReplace[cacheDir + L"\\scanned.dll"] = 1117;
+    services.scanTries = 3;
+    run();
+    EXPECT_EQ(temps(), std::vector<std::wstring>()) << "held at first, removed later";
 }
 
-// Where the whole volume can be flushed, copies wait in batches of their own
-// temporary names for one flush, then move. Should that flush stop working,
-// each copy is flushed on its own; a copy whose flush fails is not moved.
-TEST_F(Restore, CopiesAreFlushedInBatchesWhereTheVolumeCanBeFlushed) {
-    const std::size_t batch = cache::CacheCopies::batchSize;
+// Copies wait, open, in batches of a temporary slot each for one flush,
+// then move: one flush of the volume for the batch where the volume can be
+// flushed (opened once, no probe), else one through each copy's own
+// handle. Should the volume flush stop working, the handles flush; a copy
+// whose flush fails is not moved. The flushes run aside from the window.
+TEST_F(Restore, CopiesAreFlushedInBatches) {
+    const std::size_t batch = cache::tempSlots;
     const std::size_t files = 2 * batch + 6;
     std::string bytes;
     for (std::size_t i = 0; i < files; ++i) {
@@ -217,41 +242,61 @@ TEST_F(Restore, CopiesAreFlushedInBatchesWhereTheVolumeCanBeFlushed) {
         services.addFile(cacheDir + L"\\" + n, "old");
     }
     list(bytes + "f0.dll\r\n"); // once more, in the last batch
-    services.addFile(cacheDir + L"\\" + cache::restoreTempName(7), "left by a killed run");
-    services.failCopy[sys + L"f3.dll"] = fake::diskFull;
-    services.failReplace[cacheDir + L"\\f4.dll"] = fake::accessDenied;
-    services.volumeFlushesLeft = -1;
+    services.addFile(temp(7), "left by a killed run");
+    services.failCopy[sys + L"f3.dll"] = 1117;
+    services.failReplace[cacheDir + L"\\f4.dll"] = fake::diskFull;
+    services.admin = true;
     run();
-    EXPECT_EQ(services.volumeFlushCount, 4) << "a first try, then one for each of three batches";
+    EXPECT_EQ(services.volumeFlushCount, 3) << "one for each of three batches";
+    EXPECT_EQ(services.threadRuns, 3);
+    EXPECT_EQ(services.handleFlushes, std::vector<std::wstring>());
     for (std::size_t i = 5; i < files; ++i)
         EXPECT_EQ(cached(L"f" + std::to_wstring(i) + L".dll"), "new " + std::to_string(i)) << i;
     EXPECT_EQ(cached(L"f3.dll"), "old");
     EXPECT_EQ(cached(L"f4.dll"), "old");
     EXPECT_EQ(temps(), std::vector<std::wstring>());
     EXPECT_EQ(lastBox().text, L"DllCache(" + std::to_wstring(files - 1) +
-                                  L") Restored, 2 Failed\r\n\r\n<reason 112> (1): f3.dll\r\n"
-                                  L"<reason 5> (1): f4.dll");
+                                  L") Restored, 2 Failed\r\n\r\n<reason 1117> (1): f3.dll\r\n"
+                                  L"<reason 112> (1): f4.dll");
 
-    // The volume flush works for the first try and the first batch only.
+    // The volume flush works for the first batch only.
     services.volumeFlushCount = 0;
-    services.volumeFlushesLeft = 2;
-    services.failFlush[cacheDir + L"\\" + cache::restoreTempName(1)] = fake::diskFull;
+    services.volumeFlushesLeft = 1;
+    services.failFlush[temp(1)] = fake::diskFull;
     for (std::size_t i = 0; i < files; ++i)
         services.addFile(sys + L"f" + std::to_wstring(i) + L".dll", "newer");
     run();
-    EXPECT_EQ(services.volumeFlushCount, 2);
-    // f3 failed to copy, so the second batch starts at f33; the copy in its
-    // second slot cannot be flushed.
+    EXPECT_EQ(services.volumeFlushCount, 1);
+    // f3 failed to copy, so the second batch starts at f33, the third at
+    // f65; the copies in their second slots cannot be flushed.
+    EXPECT_EQ(services.handleFlushes.size(), batch + 6 - 2);
     const std::wstring unflushed = L"f" + std::to_wstring(batch + 2) + L".dll";
     EXPECT_EQ(cached(unflushed), "new " + std::to_string(batch + 2)) << "its flush failed";
     EXPECT_EQ(cached(L"f" + std::to_wstring(batch + 1) + L".dll"), "newer");
     EXPECT_EQ(cached(L"f" + std::to_wstring(files - 1) + L".dll"), "newer");
     EXPECT_EQ(temps(), std::vector<std::wstring>());
-    EXPECT_NE(lastBox().text.find(L"<reason 112> (2): f3.dll, " + unflushed), std::wstring::npos)
+    EXPECT_NE(lastBox().text.find(L"<reason 112> (3): f4.dll, " + unflushed + L", f66.dll"),
+              std::wstring::npos)
         << lastBox().text;
+    services.failFlush.clear();
+
+    // Without administrator rights every copy is flushed through its handle.
+    services.admin = false;
+    services.handleFlushes.clear();
+    run();
+    EXPECT_EQ(services.handleFlushes.size(), files);
+
+    // The cache folder is a link to another volume: flushing the volume of
+    // its path does not cover the copies, so their handles flush them.
+    services.admin = true;
+    services.volumeFlushesLeft = -1;
+    services.volumes[cacheDir] = 2;
+    services.handleFlushes.clear();
+    run();
+    EXPECT_EQ(services.handleFlushes.size(), files);
+    services.volumes.clear();
 
     // An ending session drops the batch not yet moved.
-    services.volumeFlushesLeft = -1;
     services.beforeBeat = [&](const std::wstring& path) {
         if (path == sys + L"f2.dll") window.ending = true;
     };
@@ -259,33 +304,144 @@ TEST_F(Restore, CopiesAreFlushedInBatchesWhereTheVolumeCanBeFlushed) {
     run();
     EXPECT_EQ(cached(L"f0.dll"), "newer");
     EXPECT_EQ(temps(), std::vector<std::wstring>());
+    EXPECT_EQ(services.openCopies, 0);
+}
+
+// A batch is bounded by bytes too; a copy that finds the disk full while
+// copies wait lets them move first and is tried once more.
+TEST_F(Restore, BatchesNeverOutgrowTheDisk) {
+    const std::string big(6u << 20, 'n');
+    std::string bytes;
+    for (int i = 0; i < 6; ++i) {
+        const std::wstring n = L"big" + std::to_wstring(i) + L".dll";
+        bytes += std::string(n.begin(), n.end()) + "\r\n";
+        services.addFile(sys + n, big);
+        services.addFile(cacheDir + L"\\" + n, std::string(6u << 20, 'o'));
+    }
+    list(bytes);
+    services.admin = true;
+    run();
+    EXPECT_EQ(services.volumeFlushCount, 2) << "three copies of 6 MB pass the bound";
+    EXPECT_EQ(services.mostOpenCopies, 3);
+
+    // Room for two more copies beside the old files, not three.
+    for (int i = 0; i < 6; ++i)
+        services.addFile(cacheDir + L"\\big" + std::to_wstring(i) + L".dll",
+                         std::string(6u << 20, 'o'));
+    services.cacheRoom = services.cacheBytes() + (13u << 20);
+    run();
+    for (int i = 0; i < 6; ++i)
+        EXPECT_TRUE(cached(L"big" + std::to_wstring(i) + L".dll") == big) << i;
+    EXPECT_EQ(lastBox().text, L"DllCache(6) Restored Successfully");
+}
+
+// Files another program holds for a moment are waited for: the copies a
+// scanner looks at, the cache files a backup agent reads, the sources.
+// A hold that lasts costs the run a bounded time, not a wait a file.
+TEST_F(Restore, HeldFilesAreWaitedForWithinBounds) {
+    std::string bytes;
+    for (int i = 0; i < 100; ++i) {
+        const std::wstring n = L"h" + std::to_wstring(i) + L".dll";
+        bytes += std::string(n.begin(), n.end()) + "\r\n";
+        services.addFile(sys + n, "new");
+        services.addFile(cacheDir + L"\\" + n, "old");
+    }
+    list(bytes);
+    services.scanTries = 3;
+    services.heldFor[cacheDir + L"\\h0.dll"] = 4;
+    services.heldFor[sys + L"h1.dll"] = 4;
+    run();
+    EXPECT_EQ(lastBox().text, L"DllCache(100) Restored Successfully");
+    EXPECT_EQ(window.countText, L"已还原100个文件.文件还原成功.");
+    EXPECT_EQ(temps(), std::vector<std::wstring>());
+    EXPECT_LT(services.clock, 5000u) << "brief holds cost brief waits";
+
+    // Held for good: every source, then every cache file. Each is tried for
+    // the full patience, together, in passes; a held cache file is asked
+    // about rather than copied again.
+    for (const std::wstring& held : {sys, cacheDir + L"\\"}) {
+        services.scanTries = 0;
+        services.copies.clear();
+        services.clock = 0;
+        for (int i = 0; i < 100; ++i)
+            services.heldFor[held + L"h" + std::to_wstring(i) + L".dll"] = 1 << 30;
+        run();
+        const platform::ErrorCode why = held == sys ? fake::sharing : fake::accessDenied;
+        EXPECT_EQ(lastBox().text.rfind(L"DllCache(0) Restored, 100 Failed\r\n\r\n<reason " +
+                                           std::to_wstring(why) + L"> (100)",
+                                       0),
+                  0u)
+            << lastBox().text;
+        EXPECT_GE(services.clock, cache::CacheCopies::patience);
+        EXPECT_LT(services.clock, 3 * cache::CacheCopies::patience);
+        if (held != sys) {
+            EXPECT_EQ(services.copies.size(), 100u);
+        }
+        services.heldFor.clear();
+    }
+
+    // Every new copy held for good: after one batch has waited its
+    // patience, the rest are set aside at once.
+    services.clock = 0;
+    services.scanTries = 1 << 30;
+    run();
+    EXPECT_EQ(window.countText, L"已还原0个文件,100个文件还原失败.");
+    EXPECT_LT(services.clock, 6 * cache::CacheCopies::patience);
+}
+
+// A temporary slot that cannot be used (held, or a delete that leaves the
+// file) is skipped for another and cleared later; only when none can be
+// used does the run stop, naming the leftover.
+TEST_F(Restore, UnusableSlotsAreSkipped) {
+    services.addFile(temp(0), "held a while");
+    services.heldFor[temp(0)] = 3;
+    services.addFile(temp(1), "undeletable");
+    services.phantomDelete.insert(temp(1));
+    services.addFile(temp(2), "held for good");
+    services.failDelete[temp(2)] = fake::sharing;
+    list("a.dll\r\nb.dll\r\n");
+    services.addFile(sys + L"a.dll", "A");
+    services.addFile(sys + L"b.dll", "B");
+    run();
+    EXPECT_EQ(lastBox().text, L"DllCache(2) Restored Successfully");
+    EXPECT_EQ(services.copies, (std::vector<std::wstring>{sys + L"a.dll -> " + cacheDir + L"\\a.dll",
+                                                          sys + L"b.dll -> " + cacheDir + L"\\b.dll"}));
+    EXPECT_FALSE(services.has(temp(0))) << "removed once it was let go";
+    EXPECT_TRUE(services.has(temp(2)));
 }
 
 // While another program's command may change files, this one changes
 // nothing and says why; once it is done, a restore runs.
 TEST_F(Restore, AnotherProgramsCommandMakesItWait) {
-    services.nodes.erase(cacheDir);
-    list("a.dll\r\n");
+    list("a.dll\r\nkestrum.lock\r\n");
     services.addFile(sys + L"a.dll", "A");
-    window.otherProgram = true;
+    services.addFile(sys + L"kestrum.lock", "never a cache entry");
+    std::unique_ptr<platform::Held> other;
+    ASSERT_EQ(services.lockFile(cacheDir + L"\\kestrum.lock", other), 0u);
     run();
     ASSERT_EQ(window.boxes.size(), 2u);
     EXPECT_EQ(lastBox().text, L"另一个Kestrum正在备份或还原系统文件缓存,请稍后再试。");
     EXPECT_EQ(lastBox().icon, cache::Icon::Exclamation);
-    EXPECT_FALSE(services.has(cacheDir));
+    EXPECT_TRUE(services.copies.empty());
     EXPECT_TRUE(window.restoreEnabled);
-    window.otherProgram = false;
+    other.reset();
+    // A lock file a crash left behind is nobody's.
+    services.addFile(cacheDir + L"\\kestrum.lock");
     run();
     EXPECT_EQ(cached(L"a.dll"), "A");
+    EXPECT_EQ(services.copies.size(), 1u);
     EXPECT_FALSE(window.changing);
+    EXPECT_FALSE(services.has(cacheDir + L"\\kestrum.lock"));
 }
 
 // A leftover temporary file that cannot be removed (another program holds
 // it) would make every copy fail: the run stops before any, naming it.
 TEST_F(Restore, AStuckLeftoverStopsTheRunBeforeAnyCopy) {
-    const std::wstring temp = cacheDir + L"\\" + cache::restoreTempName(0);
-    services.addFile(temp, "held");
-    services.failDelete[temp] = 32;
+    const std::wstring temp = this->temp(0);
+    for (std::size_t slot = 0; slot < cache::tempSlots; ++slot) {
+        services.addFile(this->temp(slot), "held");
+        services.failDelete[this->temp(slot)] = 32;
+    }
     list("a.dll\r\n");
     services.addFile(sys + L"a.dll", "A");
     run();
@@ -333,8 +489,9 @@ TEST_F(Restore, AnEndingSessionStopsTheRunAtOnce) {
     struct EndsAfterFirstCopy : fake::Services {
         fake::Window* window = nullptr;
         platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
-                                 platform::Flush when) override {
-            const platform::ErrorCode e = fake::Services::copyFile(from, to, when);
+                                     std::unique_ptr<platform::OpenCopy>& copy,
+                                     platform::CopySide& side) override {
+            const platform::ErrorCode e = fake::Services::copyFile(from, to, copy, side);
             window->ending = true;
             return e;
         }
@@ -346,13 +503,16 @@ TEST_F(Restore, AnEndingSessionStopsTheRunAtOnce) {
     ending.addFile(sys + L"b.dll", "b");
     cache::DirList dir{ending};
     cache::runRestore(ending, window, dir);
-    EXPECT_EQ(ending.copies, std::vector<std::wstring>{sys + L"a.dll -> " + cacheDir + L"\\a.dll"});
+    // The copy made was never moved: dropped with its batch.
+    EXPECT_EQ(ending.copies, std::vector<std::wstring>{sys + L"a.dll -> " + temp(0)});
+    EXPECT_FALSE(ending.has(cacheDir + L"\\a.dll"));
+    EXPECT_FALSE(ending.has(temp(0)));
     EXPECT_EQ(window.boxes.size(), 1u); // only the question
     EXPECT_FALSE(window.busy);
     EXPECT_TRUE(window.restoreEnabled);
 }
 
-TEST_F(Restore, AFileNamedDllcacheMakesEveryCopyFail) {
+TEST_F(Restore, AFileNamedDllcacheIsRefusedWithItsReason) {
     services.nodes.erase(cacheDir);
     services.addFile(cacheDir, "not a folder");
     list("a.dll\r\nb.dll\r\n");
@@ -360,8 +520,8 @@ TEST_F(Restore, AFileNamedDllcacheMakesEveryCopyFail) {
     services.addFile(sys + L"b.dll", "B");
     run();
     EXPECT_EQ(services.at(cacheDir).data, "not a folder");
-    EXPECT_EQ(lastBox().text,
-              L"DllCache(0) Restored, 2 Failed\r\n\r\n<reason 3> (2): a.dll, b.dll");
+    EXPECT_EQ(lastBox().text, L"无法使用dllcache文件夹:\r\n" + cacheDir + L"\r\n\r\n<reason 3> (错误代码 3)");
+    EXPECT_TRUE(services.copies.empty());
 }
 
 TEST_F(Restore, EntriesThatAreNotBareNamesTouchNothing) {

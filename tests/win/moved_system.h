@@ -2,8 +2,11 @@
 // commands work on real files without touching the test system's own.
 #pragma once
 
+#include "platform/handles.h"
 #include "platform/win32_services.h"
 
+#include <atomic>
+#include <memory>
 #include <string>
 
 namespace testing_win {
@@ -20,6 +23,44 @@ class MovedSystem : public platform::Win32Services {
         return root + L"\\WINDOWS";
     }
     std::wstring modulePath() override { return root + L"\\tools\\Kestrum.exe"; }
+};
+
+// The volume flush answered as an administrator's on Windows XP answers it,
+// where Wine refuses it: the restore then takes its batch path. It puts
+// nothing on the disk itself; `delay` makes it as slow as a busy disk's.
+class AnsweredVolume : public platform::Volume {
+  public:
+    AnsweredVolume(std::uint32_t serial, DWORD delay, std::atomic<int>& count)
+        : serial_(serial), delay_(delay), count_(count) {}
+    std::uint32_t serial() const override { return serial_; }
+    platform::ErrorCode flush() override {
+        if (delay_ != 0) ::Sleep(delay_);
+        ++count_;
+        return 0;
+    }
+
+  private:
+    std::uint32_t serial_;
+    DWORD delay_;
+    std::atomic<int>& count_;
+};
+
+class BatchPathSystem : public MovedSystem {
+  public:
+    DWORD flushDelay = 0;
+    std::atomic<int> volumeFlushes{0};
+    platform::ErrorCode openVolume(const std::wstring& path,
+                                   std::unique_ptr<platform::Volume>& volume) override {
+        // The volume the folder's files go to, as their handles report it.
+        const platform::FileHandle folder(::CreateFileW(
+            path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!folder || !::GetFileInformationByHandle(folder.get(), &info)) return ::GetLastError();
+        volume = std::make_unique<AnsweredVolume>(info.dwVolumeSerialNumber, flushDelay,
+                                                  volumeFlushes);
+        return 0;
+    }
 };
 
 } // namespace testing_win

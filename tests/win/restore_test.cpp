@@ -2,7 +2,6 @@
 // services with the system folders moved into a temporary folder, so the
 // copies, attributes and locks are the platform's own.
 #include "../native/fakes.h"
-#include "app/command_run.h"
 #include "cache/backup.h"
 #include "cache/folders.h"
 #include "cache/program_files.h"
@@ -31,18 +30,11 @@ struct Lock {
     }
 };
 
-// A window whose commands take the program's machine-wide guard.
-struct GuardedWindow : fake::Window {
-    app::MachineGuard guard;
-    bool beginChanges(const std::wstring&) override { return guard.take(); }
-    void endChanges() override { guard.release(); }
-};
-
 struct RealRestore : ::testing::Test {
     TempDir temp;
     TempDir programFilesHolder; // only for its unique name
     testing_win::MovedSystem services;
-    GuardedWindow window;
+    fake::Window window;
     cache::DirList Dir1{services};
     std::wstring sys, windows, cacheDir, programFiles, pfTest;
 
@@ -257,7 +249,7 @@ TEST(KilledCopyChild, DISABLED_Restore) {
     ASSERT_NE(::GetEnvironmentVariableW(childRoot, root, MAX_PATH), 0u);
     testing_win::MovedSystem services;
     services.root = root;
-    GuardedWindow window;
+    fake::Window window;
     cache::DirList Dir1{services};
     cache::runRestore(services, window, Dir1);
 }
@@ -277,9 +269,10 @@ TEST_F(KilledCopy, LeavesEveryCacheFileWholeAndTheNextRunClearsUp) {
     ::SetEnvironmentVariableW(childRoot, nullptr);
     // Killed as soon as its copy has begun, wherever it writes; just
     // before, a second program's restore must change nothing, not even the
-    // child's temporary copy. A third program's handle keeps the guard in
-    // being, so the child leaves it abandoned.
-    const platform::KernelHandle third(::CreateMutexW(nullptr, FALSE, app::MachineGuard::name));
+    // child's temporary copy, though a limited user's event has the name of
+    // an older guard.
+    const platform::KernelHandle foreign(
+        ::CreateEventW(nullptr, TRUE, FALSE, L"Global\\Kestrum.DllCacheCommand"));
     bool killed = false;
     while (!killed && ::WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT) {
         if (sizeOf(temp) != ~0ull || sizeOf(cacheDir + L"\\big.dll") != 3) {

@@ -19,7 +19,7 @@ using app::Control;
 // Records what is asked of the shell instead of opening a browser. The
 // system folders are moved (a test that runs a command gives them a root),
 // and a test can act from inside the command's first listing or copy.
-class RecordingServices : public testing_win::MovedSystem {
+class RecordingServices : public testing_win::BatchPathSystem {
   public:
     std::vector<std::string> opened;
     std::vector<int> shownAs;
@@ -31,16 +31,17 @@ class RecordingServices : public testing_win::MovedSystem {
     platform::ErrorCode listFolder(const std::wstring& folder, bool directories,
                                    std::vector<platform::FolderEntry>& entries) override {
         once(duringListing);
-        return MovedSystem::listFolder(folder, directories, entries);
+        return BatchPathSystem::listFolder(folder, directories, entries);
     }
     platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
-                                 platform::Flush when) override {
+                                 std::unique_ptr<platform::OpenCopy>& copy,
+                                 platform::CopySide& side) override {
         once(duringCopy);
-        return MovedSystem::copyFile(from, to, when);
+        return BatchPathSystem::copyFile(from, to, copy, side);
     }
     platform::ErrorCode writeNewFile(const std::wstring& path, const std::string& bytes) override {
         once(duringWrite);
-        return MovedSystem::writeNewFile(path, bytes);
+        return BatchPathSystem::writeNewFile(path, bytes);
     }
 
   private:

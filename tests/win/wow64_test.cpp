@@ -60,11 +60,19 @@ TEST(Wow64, CommandsSeeTheRealDllcache) {
 TEST(Wow64, CopiesLandInTheRealFolderAndNothingElseIsUnredirected) {
     platform::Win32Services services;
     const std::wstring sys = systemFolder();
-    ASSERT_EQ(
-        services.copyFile(sys + L"\\kestrum-real64.dll", sys + L"\\dllcache\\kestrum-copied.dll",
-                          platform::Flush::Now),
-        0u);
+    std::unique_ptr<platform::OpenCopy> copy;
+    platform::CopySide side;
+    ASSERT_EQ(services.copyFile(sys + L"\\kestrum-real64.dll",
+                                sys + L"\\dllcache\\kestrum-copied.dll", copy, side),
+              0u);
+    EXPECT_EQ(copy->close(), 0u);
     EXPECT_TRUE(lists(services, sys + L"\\dllcache", L"kestrum-copied.dll"));
+    // The guard is taken in the real folder too.
+    std::unique_ptr<platform::Held> lock;
+    ASSERT_EQ(services.lockFile(sys + L"\\dllcache\\kestrum.lock", lock), 0u);
+    EXPECT_TRUE(lists(services, sys + L"\\dllcache", L"kestrum.lock"));
+    lock.reset();
+    EXPECT_FALSE(lists(services, sys + L"\\dllcache", L"kestrum.lock"));
     // Outside the services the process still sees the 32-bit folder.
     EXPECT_EQ(::GetFileAttributesW((sys + L"\\dllcache\\kestrum-copied.dll").c_str()),
               INVALID_FILE_ATTRIBUTES);

@@ -1,0 +1,239 @@
+// The copy into the cache, the flushes that put it on the disk, and the
+// waits around files another program holds: the calls of the Win32
+// services that decide whether a restore's data is whole and durable.
+#include "platform/handles.h"
+#include "platform/redirection.h"
+#include "platform/win32_services.h"
+
+#include <windows.h>
+
+#include <cwchar>
+#include <memory>
+
+namespace platform {
+
+namespace {
+
+class Win32Copy : public OpenCopy {
+  public:
+    Win32Copy(FileHandle file, std::uint64_t size, std::uint32_t serial)
+        : file_(std::move(file)), size_(size), serial_(serial) {}
+    std::uint64_t size() const override { return size_; }
+    std::uint32_t volumeSerial() const override { return serial_; }
+    ErrorCode flush() override {
+        return ::FlushFileBuffers(file_.get()) ? 0 : ::GetLastError();
+    }
+    ErrorCode close() override {
+        if (!file_) return 0;
+        return ::CloseHandle(file_.release()) ? 0 : ::GetLastError();
+    }
+
+  private:
+    FileHandle file_;
+    std::uint64_t size_;
+    std::uint32_t serial_;
+};
+
+class Win32Volume : public Volume {
+  public:
+    Win32Volume(FileHandle device, std::uint32_t serial)
+        : device_(std::move(device)), serial_(serial) {}
+    std::uint32_t serial() const override { return serial_; }
+    ErrorCode flush() override {
+        return ::FlushFileBuffers(device_.get()) ? 0 : ::GetLastError();
+    }
+
+  private:
+    FileHandle device_;
+    std::uint32_t serial_;
+};
+
+class LockFile : public Held {
+  public:
+    explicit LockFile(FileHandle file) : file_(std::move(file)) {}
+
+  private:
+    FileHandle file_;
+};
+
+// Waits up to `ms` for `handle` (none: only the time), letting the messages
+// other threads and programs send to the window through at once. True when
+// the handle was signalled.
+bool waitAnswering(HANDLE handle, DWORD ms) {
+    const DWORD count = handle != nullptr ? 1 : 0;
+    const DWORD got = ::MsgWaitForMultipleObjects(count, handle != nullptr ? &handle : nullptr,
+                                                  FALSE, ms, QS_SENDMESSAGE);
+    if (count == 1 && got == WAIT_OBJECT_0) return true;
+    if (got == WAIT_OBJECT_0 + count) {
+        MSG msg;
+        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    return false;
+}
+
+DWORD WINAPI runWork(LPVOID work) {
+    (*static_cast<const std::function<void()>*>(work))();
+    return 0;
+}
+
+} // namespace
+
+ErrorCode Win32Services::copyFile(const std::wstring& from, const std::wstring& to,
+                                  std::unique_ptr<OpenCopy>& copy, CopySide& side) {
+    RedirectionOff realSystemFolder;
+    // A copy loop of our own rather than CopyFileEx: the copy stays open, so
+    // its own handle flushes it later without a look-up by name, and no
+    // other program can open it before then. The source is shared for
+    // reading and deleting, as CopyFile shares it: an installer may hold a
+    // system file with delete access for a replace at the next restart.
+    side = CopySide::Source;
+    FileHandle source(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!source) return ::GetLastError();
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(source.get(), &info)) return ::GetLastError();
+    // A read-only copy (of a file from a CD, say) could be neither moved over
+    // nor removed nor replaced by the next restore.
+    const DWORD kept = info.dwFileAttributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+                                                FILE_ATTRIBUTE_SYSTEM |
+                                                FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    side = CopySide::Target;
+    FileHandle target(::CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    (kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL) |
+                                        FILE_FLAG_SEQUENTIAL_SCAN,
+                                    nullptr));
+    if (!target) return ::GetLastError();
+    // Between chunks the window goes on answering; giving up leaves no
+    // partial file.
+    const auto beat = [this, &realSystemFolder] {
+        const RedirectionOff::BackOn usual(realSystemFolder);
+        return heartbeat();
+    };
+    // Large files in large chunks; most files of the cache are small.
+    constexpr DWORD largest = 1 << 18;
+    const DWORD chunk = info.nFileSizeHigh != 0 || info.nFileSizeLow >= largest
+                            ? largest
+                            : info.nFileSizeLow + 1;
+    const std::unique_ptr<char[]> buffer(new char[chunk]);
+    std::uint64_t size = 0;
+    ErrorCode error = beat() ? 0 : errorCancelled;
+    while (error == 0) {
+        DWORD got = 0, written = 0;
+        if (!::ReadFile(source.get(), buffer.get(), chunk, &got, nullptr)) {
+            error = ::GetLastError();
+            side = CopySide::Source;
+        } else if (got == 0) {
+            break;
+        } else if (!::WriteFile(target.get(), buffer.get(), got, &written, nullptr)) {
+            error = ::GetLastError();
+        } else if (written != got) {
+            error = ERROR_WRITE_FAULT;
+        } else if (!beat()) {
+            error = errorCancelled;
+        }
+        size += written;
+    }
+    // The date the source was last written, as CopyFile keeps it.
+    if (error == 0 && !::SetFileTime(target.get(), nullptr, nullptr, &info.ftLastWriteTime))
+        error = ::GetLastError();
+    BY_HANDLE_FILE_INFORMATION written;
+    if (error == 0 && !::GetFileInformationByHandle(target.get(), &written))
+        error = ::GetLastError();
+    if (error != 0) {
+        target.reset();
+        removeFile(to);
+        return error;
+    }
+    copy = std::make_unique<Win32Copy>(std::move(target), size, written.dwVolumeSerialNumber);
+    return 0;
+}
+
+ErrorCode Win32Services::openVolume(const std::wstring& path, std::unique_ptr<Volume>& volume) {
+    const RedirectionOff realSystemFolder;
+    wchar_t root[MAX_PATH + 1] = {};
+    if (!::GetVolumePathNameW(path.c_str(), root, MAX_PATH)) return ::GetLastError();
+    // The copies compare their own volume's serial number with this one, so a
+    // folder that is a link to another volume is never taken as flushed.
+    DWORD serial = 0;
+    if (!::GetVolumeInformationW(root, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0))
+        return ::GetLastError();
+    // The root C:\ opens as the device \\.\C: and a volume mounted in a
+    // folder by its name, \\?\Volume{...}, without the final backslash.
+    std::wstring device;
+    if (std::wcslen(root) == 3 && root[1] == L':') {
+        device = std::wstring(L"\\\\.\\") + root[0] + L':';
+    } else {
+        wchar_t name[MAX_PATH + 1] = {};
+        if (!::GetVolumeNameForVolumeMountPointW(root, name, MAX_PATH)) return ::GetLastError();
+        device = name;
+        if (!device.empty() && device.back() == L'\\') device.pop_back();
+    }
+    FileHandle handle(::CreateFileW(device.c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr));
+    if (!handle) return ::GetLastError();
+    volume = std::make_unique<Win32Volume>(std::move(handle), serial);
+    return 0;
+}
+
+void Win32Services::aside(const std::function<void()>& work) {
+    const KernelHandle thread(::CreateThread(nullptr, 0, runWork,
+                                             const_cast<std::function<void()>*>(&work), 0,
+                                             nullptr));
+    if (!thread) {
+        work(); // no second thread to be had: here, as before
+        return;
+    }
+    // The work cannot be cut short: the window answers until it ends.
+    constexpr DWORD beat = 40;
+    while (!waitAnswering(thread.get(), beat))
+        heartbeat();
+}
+
+std::uint32_t Win32Services::ticks() {
+    return ::GetTickCount();
+}
+
+bool Win32Services::pause(std::uint32_t ms) {
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        if (!heartbeat()) return false;
+        const DWORD gone = ::GetTickCount() - start;
+        if (gone >= ms) return true;
+        constexpr DWORD slice = 20;
+        waitAnswering(nullptr, ms - gone < slice ? ms - gone : slice);
+    }
+}
+
+ErrorCode Win32Services::lockFile(const std::wstring& path, std::unique_ptr<Held>& held) {
+    const RedirectionOff realSystemFolder;
+    // Shared with no one, and removed by the system when the handle closes,
+    // however the program ends.
+    FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                                  OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!file) return ::GetLastError();
+    held = std::make_unique<LockFile>(std::move(file));
+    return 0;
+}
+
+ErrorCode Win32Services::notHeld(const std::wstring& path) {
+    const RedirectionOff realSystemFolder;
+    // Delete access shared with no one: refused while any program has the
+    // file open, as a move over it would be.
+    FileHandle file(::CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (file) return 0;
+    const ErrorCode error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
+}
+
+ErrorCode Win32Services::setReadOnly(const std::wstring& path, bool readOnly) {
+    const RedirectionOff realSystemFolder;
+    DWORD bits = ::GetFileAttributesW(path.c_str());
+    if (bits == INVALID_FILE_ATTRIBUTES) return ::GetLastError();
+    bits = readOnly ? (bits | FILE_ATTRIBUTE_READONLY) : (bits & ~DWORD{FILE_ATTRIBUTE_READONLY});
+    if (bits == 0) bits = FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileAttributesW(path.c_str(), bits) ? 0 : ::GetLastError();
+}
+
+} // namespace platform
