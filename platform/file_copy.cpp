@@ -56,25 +56,61 @@ class LockFile : public Held {
     FileHandle file_;
 };
 
-// Waits up to `ms` for `handle` (none: only the time), letting the messages
-// other threads and programs send to the window through at once. True when
-// the handle was signalled.
-bool waitAnswering(HANDLE handle, DWORD ms) {
-    const DWORD count = handle != nullptr ? 1 : 0;
-    const DWORD got = ::MsgWaitForMultipleObjects(count, handle != nullptr ? &handle : nullptr,
-                                                  FALSE, ms, QS_SENDMESSAGE);
-    if (count == 1 && got == WAIT_OBJECT_0) return true;
-    if (got == WAIT_OBJECT_0 + count) {
-        MSG msg;
-        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+// Waits up to `ms` for `handle` (none: only the time). The caller's
+// heartbeat between two waits lets the window answer the system.
+bool waitFor(HANDLE handle, DWORD ms) {
+    if (handle == nullptr) {
+        ::Sleep(ms);
+        return false;
     }
-    return false;
+    return ::WaitForSingleObject(handle, ms) == WAIT_OBJECT_0;
 }
 
-DWORD WINAPI runWork(LPVOID work) {
-    (*static_cast<const std::function<void()>*>(work))();
-    return 0;
-}
+// The second thread the flushes run on: made on first use and kept,
+// waiting, for the life of the process, so a batch costs two events rather
+// than a thread. None where the environment has
+// KESTRUM_FLUSH_ON_WINDOW_THREAD: the tests under qemu's user emulation,
+// which corrupts a thread's registers while another thread runs.
+class Worker {
+  public:
+    static Worker* get() {
+        static Worker* const worker =
+            ::GetEnvironmentVariableW(L"KESTRUM_FLUSH_ON_WINDOW_THREAD", nullptr, 0) != 0
+                ? nullptr
+                : start();
+        return worker;
+    }
+    // Starts `work`; `done` is signalled when it has ended.
+    void post(const std::function<void()>& work) {
+        job_ = &work;
+        ::SetEvent(wake_);
+    }
+    HANDLE done() const { return done_; }
+
+  private:
+    static Worker* start() {
+        auto* w = new Worker;
+        w->wake_ = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        w->done_ = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        HANDLE thread = w->wake_ != nullptr && w->done_ != nullptr
+                            ? ::CreateThread(nullptr, 0, run, w, 0, nullptr)
+                            : nullptr;
+        if (thread == nullptr) return nullptr; // the work then runs where it is asked for
+        ::CloseHandle(thread);
+        return w;
+    }
+    static DWORD WINAPI run(LPVOID self) {
+        auto* w = static_cast<Worker*>(self);
+        for (;;) {
+            ::WaitForSingleObject(w->wake_, INFINITE);
+            (*w->job_)();
+            ::SetEvent(w->done_);
+        }
+    }
+    HANDLE wake_ = nullptr;
+    HANDLE done_ = nullptr;
+    const std::function<void()>* job_ = nullptr;
+};
 
 } // namespace
 
@@ -177,16 +213,15 @@ ErrorCode Win32Services::openVolume(const std::wstring& path, std::unique_ptr<Vo
 }
 
 void Win32Services::aside(const std::function<void()>& work) {
-    const KernelHandle thread(::CreateThread(nullptr, 0, runWork,
-                                             const_cast<std::function<void()>*>(&work), 0,
-                                             nullptr));
-    if (!thread) {
+    Worker* const worker = Worker::get();
+    if (worker == nullptr) {
         work(); // no second thread to be had: here, as before
         return;
     }
-    // The work cannot be cut short: the window answers until it ends.
+    worker->post(work);
+    // The work cannot be cut short: the window answers until it has ended.
     constexpr DWORD beat = 40;
-    while (!waitAnswering(thread.get(), beat))
+    while (!waitFor(worker->done(), beat))
         heartbeat();
 }
 
@@ -201,7 +236,7 @@ bool Win32Services::pause(std::uint32_t ms) {
         const DWORD gone = ::GetTickCount() - start;
         if (gone >= ms) return true;
         constexpr DWORD slice = 20;
-        waitAnswering(nullptr, ms - gone < slice ? ms - gone : slice);
+        waitFor(nullptr, ms - gone < slice ? ms - gone : slice);
     }
 }
 

@@ -48,6 +48,11 @@ choose_wine_mode() {
       export WINEPREFIX="$BUILD/wineprefix" WINEARCH=win32 ;;
     emu)
       prepare_emulation || return 1
+      # qemu 7.2 corrupts a thread's registers at random while another
+      # thread of the process runs (measured: a register that GetTickCount
+      # must keep came back changed): the program keeps its flushes on the
+      # window's thread here.
+      export KESTRUM_FLUSH_ON_WINDOW_THREAD=1
       export WINEPREFIX="$BUILD/wineprefix-emu" WINEARCH=win64
       export WINESERVER=/usr/lib/wine/wineserver64
       PREFIX_VERSION=winxp64 ;;
