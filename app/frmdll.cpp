@@ -408,13 +408,14 @@ cache::Answer Frmdll::messageBox(const std::wstring& text, const std::wstring& t
                                  cache::Buttons buttons, cache::Icon icon) {
     // No one is left to read it.
     if (command_.sessionEnding()) return cache::Answer::Cancel;
-    // A result box: keys typed while the command worked must not answer it,
-    // and the files are done changing.
-    if (command_.working()) {
-        command_.endWork();
-        command_.dropInput();
-    }
+    beforeBox();
     return showMessageBox(hwnd_, text, title, buttons, icon);
+}
+
+void Frmdll::beforeBox() {
+    if (!command_.working()) return;
+    command_.endWork();
+    command_.dropInput();
 }
 
 void Frmdll::setBackupEnabled(bool enabled) {

@@ -82,6 +82,11 @@ class Frmdll : public cache::WindowPort {
     cache::FileList File1;
     cache::DirList Dir1;
 
+  protected:
+    // Before a box: a result box ends the span in which files change, and
+    // keys typed meanwhile must not answer it.
+    void beforeBox();
+
   private:
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);

@@ -277,6 +277,7 @@ class Services : public platform::Services {
         if (src == nodes.end() || src->second.directory) return fileNotFound;
         side = platform::CopySide::Target;
         if (held(to)) return sharing;
+        if (phantomDelete.count(to) != 0) return accessDenied; // the system keeps it
         if (auto f = failCopyMidway.find(from); f != failCopyMidway.end()) {
             if (isDir(parentOf(to))) addFile(to, "cut short");
             return f->second;

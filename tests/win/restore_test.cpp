@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 namespace {
 
 using testing_win::readFile;
@@ -212,6 +214,100 @@ TEST_F(RealRestore, SearchedFileFollowsTheAttributeRule) {
     EXPECT_EQ(search.SearchedFile(L"hidinner.dll", pfTest), L"");
 }
 
+// The batch path on real files, its volume flush answered as an
+// administrator's on XP. Another program holds each new temporary copy for
+// a moment when it is first moved (a virus scanner) and five cache files
+// for two seconds (a backup agent): every file still gets its own content
+// and no temporary file is left. The holds are let go between the waits.
+struct HeldByOthers : testing_win::BatchPathSystem {
+    struct Hold {
+        HANDLE h;
+        DWORD until;
+    };
+    std::vector<Hold> holds;
+    std::set<std::wstring> scanned;
+    void hold(const std::wstring& path, DWORD ms) {
+        const HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h != INVALID_HANDLE_VALUE) holds.push_back({h, ::GetTickCount() + ms});
+    }
+    void letGo(bool all) {
+        for (auto it = holds.begin(); it != holds.end();) {
+            if (all || static_cast<LONG>(::GetTickCount() - it->until) >= 0) {
+                ::CloseHandle(it->h);
+                it = holds.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    ~HeldByOthers() override { letGo(true); }
+    platform::ErrorCode replaceFile(const std::wstring& from, const std::wstring& to) override {
+        if (from.find(L"kestrum-restore") != std::wstring::npos && scanned.insert(to).second)
+            hold(from, 300);
+        return BatchPathSystem::replaceFile(from, to);
+    }
+    bool pause(std::uint32_t ms) override {
+        letGo(false);
+        return BatchPathSystem::pause(ms);
+    }
+};
+
+TEST_F(RealRestore, FilesHeldForAMomentAreWaitedForOnTheBatchPath) {
+    HeldByOthers others;
+    others.root = temp.path();
+    std::string names;
+    for (int i = 0; i < 40; ++i) {
+        const std::wstring n = L"h" + std::to_wstring(i) + L".dll";
+        writeFile(sys + L"\\" + n, "new " + std::to_string(i));
+        writeFile(cacheDir + L"\\" + n, "old");
+        names += "h" + std::to_string(i) + ".dll\r\n";
+        if (i < 5) others.hold(cacheDir + L"\\" + n, 2000);
+    }
+    list(names);
+    cache::DirList dir{others};
+    cache::runRestore(others, window, dir);
+    EXPECT_EQ(window.boxes.back().text, L"DllCache(40) Restored Successfully");
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(cached(L"h" + std::to_wstring(i) + L".dll"), "new " + std::to_string(i)) << i;
+    EXPECT_EQ(others.volumeFlushes, 3) << "32 and 8 copies, then the 5 held ones again";
+    std::vector<platform::FolderEntry> entries;
+    ASSERT_EQ(others.listFolder(cacheDir, false, entries), 0u);
+    EXPECT_EQ(entries.size(), 40u) << "no temporary file, no lock left";
+}
+
+// The guard, every way it can answer: free; held by another program's
+// command; left by one killed (below) or by a crash; refused for another
+// reason, which is never taken as free. Objects any user can make under
+// the old guard's name stop nothing.
+TEST_F(RealRestore, TheGuardAnswersEveryWayItCan) {
+    writeFile(sys + L"\\a.dll", "A");
+    list("a.dll\r\n");
+    const std::wstring lock = cacheDir + L"\\kestrum.lock";
+    {
+        std::unique_ptr<platform::Held> other;
+        ASSERT_EQ(services.lockFile(lock, other), 0u);
+        run();
+        EXPECT_EQ(window.boxes.back().text, L"另一个Kestrum正在备份或还原系统文件缓存,请稍后再试。");
+        EXPECT_EQ(cached(L"a.dll"), "<missing>");
+    }
+    EXPECT_EQ(::GetFileAttributesW(lock.c_str()), INVALID_FILE_ATTRIBUTES) << "removed when let go";
+
+    ::CreateDirectoryW(lock.c_str(), nullptr); // nobody's lock, and no file
+    run();
+    EXPECT_NE(window.boxes.back().text.find(L"无法使用dllcache文件夹"), std::wstring::npos)
+        << window.boxes.back().text;
+    EXPECT_EQ(cached(L"a.dll"), "<missing>");
+    ::RemoveDirectoryW(lock.c_str());
+
+    writeFile(lock, "left by a crash");
+    const platform::KernelHandle mutex(::CreateMutexW(nullptr, TRUE, L"Global\\Kestrum.DllCacheCommand"));
+    run();
+    EXPECT_EQ(window.boxes.back().text, L"DllCache(1) Restored Successfully");
+    EXPECT_EQ(cached(L"a.dll"), "A");
+    EXPECT_EQ(::GetFileAttributesW(lock.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 // A restore killed in the middle of a copy (task manager, a crash, the end
 // of the session): every cache file is its old or its new content, never a
 // cut-short one; a backup does not list the leftover temporary file, and
@@ -241,30 +337,61 @@ struct KilledCopy : RealRestore {
     }
 };
 
-// Run only as the child of the test below, which kills it.
+// Run only as the child of the tests below: another program's restore, on
+// the batch path.
 TEST(KilledCopyChild, DISABLED_Restore) {
     wchar_t root[MAX_PATH] = {};
     ASSERT_NE(::GetEnvironmentVariableW(childRoot, root, MAX_PATH), 0u);
-    testing_win::MovedSystem services;
+    testing_win::BatchPathSystem services;
     services.root = root;
     fake::Window window;
     cache::DirList Dir1{services};
     cache::runRestore(services, window, Dir1);
 }
 
-TEST_F(KilledCopy, LeavesEveryCacheFileWholeAndTheNextRunClearsUp) {
-    const std::wstring temp = cacheDir + L"\\" + cache::restoreTempName(0);
+// Another program restoring into `root`.
+PROCESS_INFORMATION startChild(const std::wstring& root) {
     wchar_t self[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring command = L"\"" + std::wstring(self) +
                            L"\" --gtest_also_run_disabled_tests --gtest_filter=KilledCopyChild.*";
-    ::SetEnvironmentVariableW(childRoot, this->temp.path().c_str());
+    ::SetEnvironmentVariableW(childRoot, root.c_str());
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                 &si, &pi));
+    if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                          &pi))
+        pi.hProcess = nullptr;
     ::SetEnvironmentVariableW(childRoot, nullptr);
+    return pi;
+}
+
+// Two programs restoring at once: one of them waits, and every cache file
+// ends with its own source's bytes.
+TEST_F(RealRestore, TwoProgramsRestoringAtOnceNeverMixUpFiles) {
+    std::string names;
+    for (int i = 0; i < 64; ++i) {
+        writeFile(sys + L"\\m" + std::to_wstring(i) + L".dll", "bytes of m" + std::to_string(i));
+        names += "m" + std::to_string(i) + ".dll\r\n";
+    }
+    list(names);
+    const PROCESS_INFORMATION pi = startChild(temp.path());
+    ASSERT_NE(pi.hProcess, nullptr);
+    run();
+    ::WaitForSingleObject(pi.hProcess, INFINITE);
+    ::CloseHandle(pi.hProcess);
+    ::CloseHandle(pi.hThread);
+    for (int i = 0; i < 64; ++i)
+        EXPECT_EQ(cached(L"m" + std::to_wstring(i) + L".dll"), "bytes of m" + std::to_string(i));
+    std::vector<platform::FolderEntry> entries;
+    ASSERT_EQ(services.listFolder(cacheDir, false, entries), 0u);
+    EXPECT_EQ(entries.size(), 64u);
+}
+
+TEST_F(KilledCopy, LeavesEveryCacheFileWholeAndTheNextRunClearsUp) {
+    const std::wstring temp = cacheDir + L"\\" + cache::restoreTempName(0);
+    const PROCESS_INFORMATION pi = startChild(this->temp.path());
+    ASSERT_NE(pi.hProcess, nullptr);
     // Killed as soon as its copy has begun, wherever it writes; just
     // before, a second program's restore must change nothing, not even the
     // child's temporary copy, though a limited user's event has the name of

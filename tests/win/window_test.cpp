@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <thread>
@@ -60,8 +61,13 @@ class RecordingFrmdll : public app::Frmdll {
     using Frmdll::Frmdll;
     std::vector<std::wstring> boxes;
     std::deque<cache::Answer> answers;
-    cache::Answer messageBox(const std::wstring& text, const std::wstring&, cache::Buttons,
-                             cache::Icon) override {
+    std::function<void()> duringBox; // runs while each box would be open
+    cache::Answer messageBox(const std::wstring& text, const std::wstring& title,
+                             cache::Buttons buttons, cache::Icon icon) override {
+        (void)title, (void)buttons, (void)icon;
+        // What the real box does before it shows.
+        beforeBox();
+        if (duringBox) duringBox();
         boxes.push_back(text);
         if (answers.empty()) return cache::Answer::Cancel;
         const cache::Answer a = answers.front();
@@ -430,7 +436,9 @@ TEST_F(Window, AnyButtonOnTheLabelOpensTheWebSite) {
 
 // Whatever reaches the window while a command runs, sent or posted by
 // another program, starts no second command and closes nothing; logoff is
-// refused while files change; a quit met on the way still ends the program.
+// refused while files change, not while only a question or a result box is
+// open; minimise and restore act at once, and no other system command is
+// replayed after; a quit met on the way still ends the program.
 TEST_F(Window, NothingReachingTheWindowDuringACommandStartsOrEndsAnything) {
     testing_win::TempDir root;
     movedSystemIn(root, services);
@@ -439,6 +447,20 @@ TEST_F(Window, NothingReachingTheWindowDuringACommandStartsOrEndsAnything) {
     HWND bak = frmdll.control(Control::cmdBak);
     HWND restore = frmdll.control(Control::cmdRestore);
     LRESULT logoff = 0xBAD;
+    std::vector<LRESULT> logoffAtBoxes;
+    frmdll.duringBox = [&] {
+        fromAnotherProgram(
+            [&] {
+                logoffAtBoxes.push_back(
+                    sendFromOutside(hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF));
+            },
+            [] {
+                MSG msg;
+                ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+            });
+    };
+    bool minimisedAtOnce = false, restoredAtOnce = false;
+    const UINT dropped[] = {0x0119u, 0x0240u, 0x0242u, 0x0246u}; // gesture, touch, pen, pointer
     services.duringListing = [&] {
         fromAnotherProgram(
             [&] {
@@ -454,35 +476,90 @@ TEST_F(Window, NothingReachingTheWindowDuringACommandStartsOrEndsAnything) {
                 ::PostMessageW(bak, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
                 ::PostMessageW(bak, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
                 ::PostMessageW(bak, WM_KEYDOWN, VK_ESCAPE, 1);
-                for (UINT touch : {0x0119u, 0x0240u, 0x0246u}) // gesture, touch, pointer down
-                    ::PostMessageW(bak, touch, 0, 0);
+                for (UINT input : dropped)
+                    ::PostMessageW(bak, input, 0, 0);
+                ::PostMessageW(hwnd, WM_SYSCOMMAND, SC_SCREENSAVE, 0);
+                ::PostMessageW(hwnd, WM_SYSCOMMAND, SC_MOVE | HTCAPTION, 0); // a drag
                 ::PostMessageW(hwnd, WM_SYSCOMMAND, SC_MINIMIZE, 0);
             },
             [&] { frmdll.showProgress(L"已还原7个文件..."); });
         EXPECT_EQ(textOf(frmdll.control(Control::lblcount)), L"已还原7个文件...");
+        ::Sleep(50);
+        frmdll.keepAlive();
+        minimisedAtOnce = ::IsIconic(hwnd) != FALSE;
+        ::PostMessageW(hwnd, WM_SYSCOMMAND, SC_RESTORE, 0);
+        ::Sleep(50);
+        frmdll.keepAlive();
+        restoredAtOnce = ::IsIconic(hwnd) == FALSE;
         ::PostQuitMessage(3);
     };
     frmdll.answers = {cache::Answer::Ok};
     frmdll.cmdBak_Click();
 
     EXPECT_EQ(logoff, FALSE);
+    EXPECT_EQ(logoffAtBoxes, (std::vector<LRESULT>{TRUE, TRUE})) << "the question, the result";
+    EXPECT_TRUE(minimisedAtOnce);
+    EXPECT_TRUE(restoredAtOnce);
     EXPECT_EQ(frmdll.boxes, (std::vector<std::wstring>{L"您确定要重新备份一次吗?", L"finished!"}));
     EXPECT_EQ(testing_win::readFile(root / L"tools\\filelist.kdl"), "a.dll\r\n");
     MSG msg;
-    for (UINT touch : {0x0119u, 0x0240u, 0x0246u}) // any range also finds the kept WM_QUIT
-        if (::PeekMessageW(&msg, nullptr, touch, touch, PM_NOREMOVE)) {
-            EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT)) << touch;
+    for (UINT input : dropped) // any range also finds the kept WM_QUIT
+        if (::PeekMessageW(&msg, nullptr, input, input, PM_NOREMOVE)) {
+            EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT)) << input;
         }
+    if (::PeekMessageW(&msg, nullptr, WM_SYSCOMMAND, WM_SYSCOMMAND, PM_NOREMOVE)) {
+        EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT)) << "replayed: " << msg.wParam;
+    }
     pump();
     EXPECT_TRUE(quit);
     ASSERT_NE(frmdll.hwnd(), nullptr);
-    EXPECT_TRUE(::IsIconic(hwnd)) << "a minimise asked for meanwhile is done after";
-    ::ShowWindow(hwnd, SW_RESTORE);
+    EXPECT_FALSE(::IsIconic(hwnd));
     EXPECT_EQ(frmdll.boxes.size(), 2u);
     // After the command, logoff and closing are as before.
     EXPECT_NE(::SendMessageW(hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
     ::SendMessageW(hwnd, WM_CLOSE, 0, 0);
     EXPECT_EQ(frmdll.hwnd(), nullptr);
+}
+
+// Each volume flush takes seconds, as on a busy disk; the window still
+// answers within a second throughout the restore, the flushes running on
+// a second thread.
+TEST_F(Window, ASlowFlushNeverFreezesTheWindow) {
+    if (::GetEnvironmentVariableW(L"KESTRUM_FLUSH_ON_WINDOW_THREAD", nullptr, 0) != 0) {
+        std::printf("skipped: Window.ASlowFlushNeverFreezesTheWindow: under qemu's emulation the "
+                    "flushes stay on the window's thread\n");
+        GTEST_SKIP();
+    }
+    testing_win::TempDir root;
+    movedSystemIn(root, services);
+    std::string names;
+    for (int i = 0; i < 40; ++i) {
+        testing_win::writeFile(root / (L"WINDOWS\\system32\\s" + std::to_wstring(i) + L".dll"),
+                               "s");
+        names += "s" + std::to_string(i) + ".dll\r\n";
+    }
+    testing_win::writeFile(root / L"tools\\filelist.kdl", names);
+    services.flushDelay = 1500;
+    HWND hwnd = frmdll.hwnd();
+    std::atomic<bool> done{false};
+    std::atomic<int> pings{0}, unanswered{0};
+    std::thread watcher([&] {
+        while (!done) {
+            DWORD_PTR ignored = 0;
+            if (!::SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored))
+                ++unanswered;
+            ++pings;
+            ::Sleep(100);
+        }
+    });
+    frmdll.answers = {cache::Answer::Ok};
+    frmdll.cmdRestore_Click();
+    done = true;
+    watcher.join();
+    EXPECT_EQ(frmdll.boxes.back(), L"DllCache(40) Restored Successfully");
+    EXPECT_EQ(services.volumeFlushes, 2);
+    EXPECT_GE(pings, 10);
+    EXPECT_EQ(unanswered, 0);
 }
 
 // The session ends anyway during a restore: it stops at once, shows
