@@ -320,12 +320,8 @@ class Services : public platform::Services {
                                    std::unique_ptr<platform::Volume>& volume) override {
         touched.push_back(path);
         if (!admin) return accessDenied;
-        // The volume of the path as written: a link inside it is not seen.
-        std::uint32_t serial = 1;
-        for (const auto& [folder, number] : volumes)
-            if (lower(folder).rfind(lower(path.substr(0, 3)), 0) == 0 && folder.size() <= 3)
-                serial = number;
-        volume = std::make_unique<FakeVolume>(*this, serial);
+        // The volume of the path's drive: a link inside it is not seen.
+        volume = std::make_unique<FakeVolume>(*this, volumeOf(path.substr(0, 3)));
         return 0;
     }
 
