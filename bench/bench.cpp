@@ -218,9 +218,13 @@ int wmain(int argc, wchar_t** argv) {
         }
     };
 
+    // KESTRUM_BENCH_ONLY=restore: the restore's figures alone.
+    const bool restoreOnly = ::GetEnvironmentVariableW(L"KESTRUM_BENCH_ONLY", nullptr, 0) != 0;
+
     // Once with the listing of Windows 7 and later, once with the one of
     // Windows 2000 to Vista.
     for (const bool fast : {true, false}) {
+        if (restoreOnly) break;
         const std::wstring root = dataRoot + L"\\backup";
         testing_win::MovedSystem services = movedTo(root);
         services.useListing(fast ? platform::Listing::Fast : platform::Listing::Compatible);
@@ -301,14 +305,20 @@ int wmain(int argc, wchar_t** argv) {
                 const std::size_t end = std::min(sources.size(), first + slots);
                 for (std::size_t i = first; i < end; ++i) {
                     const std::wstring t = cacheDir + L"bench-" + std::to_wstring(i - first);
+                    // As CopyFile copies: the source's attributes and
+                    // last-write date go with the data.
                     HANDLE in = ::CreateFileW(sources[i].c_str(), GENERIC_READ, FILE_SHARE_READ,
                                               nullptr, OPEN_EXISTING, 0, nullptr);
-                    HANDLE out = ::CreateFileW(t.c_str(), GENERIC_WRITE, 0, nullptr,
-                                               CREATE_ALWAYS, 0, nullptr);
+                    BY_HANDLE_FILE_INFORMATION info = {};
+                    ::GetFileInformationByHandle(in, &info);
+                    HANDLE out = ::CreateFileW(
+                        t.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                        info.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY}, nullptr);
                     char buffer[1 << 16];
                     DWORD got = 0, put = 0;
                     while (::ReadFile(in, buffer, sizeof(buffer), &got, nullptr) && got > 0)
                         ::WriteFile(out, buffer, got, &put, nullptr);
+                    ::SetFileTime(out, nullptr, nullptr, &info.ftLastWriteTime);
                     ::CloseHandle(in);
                     open.push_back(out);
                 }
@@ -350,7 +360,7 @@ int wmain(int argc, wchar_t** argv) {
         expect(frmdll.lastBox == expected, "windowed restore restored every source");
     }
 
-    {
+    if (!restoreOnly) {
         // The same tree, four times the names. With an index built once,
         // each further name costs a few file calls; were the tree walked
         // per name, each further name would cost a whole walk.
@@ -375,7 +385,7 @@ int wmain(int argc, wchar_t** argv) {
                     perName * 1000, walk * 1000, walk > 0 ? perName / walk : 0.0);
     }
 
-    {
+    if (!restoreOnly) {
         const double few = peakOfChild(dataRoot + L"\\memory" + std::to_wstring(fewLines));
         const double many = peakOfChild(dataRoot + L"\\memory" + std::to_wstring(manyLines));
         const double failing = peakOfChild(dataRoot + L"\\memoryfail");
