@@ -164,6 +164,23 @@ TEST_F(RealRestore, ReadOnlyFilesNeverBlockALaterRestore) {
     EXPECT_EQ(cached(L"cd.dll"), "from a CD");
     EXPECT_EQ(window.boxes.back().text, L"DllCache(1) Restored Successfully");
     EXPECT_EQ(cached(cache::restoreTempName(0)), "held");
+    ::DeleteFileW(leftover.c_str());
+
+    // A read-only cache file, refused as Windows refuses a move over it
+    // (Wine lets root through), is replaced all the same.
+    struct RefusesReadOnly : testing_win::MovedSystem {
+        platform::ErrorCode replaceFile(const std::wstring& from, const std::wstring& to) override {
+            if (attributes(to).readOnly) return ERROR_ACCESS_DENIED;
+            return MovedSystem::replaceFile(from, to);
+        }
+    } windows;
+    windows.root = temp.path();
+    writeFile(cacheDir + L"\\cd.dll", "old", FILE_ATTRIBUTE_READONLY);
+    cache::DirList dir{windows};
+    cache::runRestore(windows, window, dir);
+    EXPECT_EQ(window.boxes.back().text, L"DllCache(1) Restored Successfully");
+    EXPECT_EQ(cached(L"cd.dll"), "from a CD");
+    EXPECT_EQ(::GetFileAttributesW((cacheDir + L"\\cd.dll").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
 }
 
 TEST_F(RealRestore, TraversalAndDeviceEntriesTouchNothingOutside) {
