@@ -24,6 +24,55 @@ Folders foldersFrom(const std::wstring& systemDirectory, const std::wstring& win
     return f;
 }
 
+std::wstring movedCacheFolder(const std::wstring& value) {
+    constexpr std::size_t longestPath = 259; // MAX_PATH without its null
+    const auto isLetter = [](wchar_t c) {
+        return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+    };
+    std::size_t root = 0; // length of the part that must keep its last backslash
+    if (value.size() >= 3 && isLetter(value[0]) && value[1] == L':' && value[2] == L'\\') {
+        root = 3;
+    } else if (value.rfind(L"\\\\", 0) == 0) {
+        // \\server\share: both names present. \\?\ and \\.\ name no server.
+        const std::size_t share = value.find(L'\\', 2);
+        if (share == std::wstring::npos || share == 2) return std::wstring();
+        const std::wstring server = value.substr(2, share - 2);
+        if (server == L"?" || server == L".") return std::wstring();
+        const std::size_t end = value.find(L'\\', share + 1);
+        if ((end == std::wstring::npos ? value.size() : end) == share + 1) return std::wstring();
+        root = share + 1;
+    } else {
+        return std::wstring();
+    }
+    std::wstring folder = value;
+    while (folder.size() > root && folder.back() == L'\\')
+        folder.pop_back();
+    if (folder.size() > longestPath) return std::wstring();
+    return folder;
+}
+
+namespace {
+// Where Windows looks for the moved cache, the policy first.
+const wchar_t* const cachePlaces[] = {
+    L"SOFTWARE\\Policies\\Microsoft\\Windows NT\\Windows File Protection",
+    L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
+};
+
+std::wstring cacheFolderSet(platform::Services& services) {
+    for (const wchar_t* key : cachePlaces) {
+        std::wstring text, expanded;
+        // Expanded whatever its type: a plain string typed by hand with
+        // %SystemRoot% in it means the same.
+        if (services.machineValue(key, L"SFCDllCacheDir", text) != platform::ValueKind::Text ||
+            !services.expandVariables(text, expanded))
+            continue;
+        const std::wstring folder = movedCacheFolder(expanded);
+        if (!folder.empty()) return folder;
+    }
+    return std::wstring();
+}
+} // namespace
+
 platform::ErrorCode resolveFolders(platform::Services& services, Folders& folders) {
     platform::ErrorCode error = 0;
     const std::wstring system = services.systemDirectory(error);
@@ -31,6 +80,8 @@ platform::ErrorCode resolveFolders(platform::Services& services, Folders& folder
     const std::wstring windows = services.windowsDirectory(error);
     if (error != 0) return error;
     folders = foldersFrom(system, windows);
+    if (std::wstring moved = cacheFolderSet(services); !moved.empty())
+        folders.cache = std::move(moved);
     return 0;
 }
 
@@ -59,7 +110,7 @@ bool isOwnFile(platform::Services& services, const std::wstring& name) {
 }
 
 std::wstring cacheEntry(const Folders& folders, const std::wstring& name) {
-    return folders.system + L"dllcache\\" + name;
+    return terminated(folders.cache) + name;
 }
 
 std::wstring programFolder(const std::wstring& modulePath) {

@@ -14,7 +14,7 @@ std::wstring terminated(std::wstring folder);
 struct Folders {
     std::wstring system;       // terminated
     std::wstring windows;      // terminated
-    std::wstring cache;        // system + "dllcache", not terminated
+    std::wstring cache;        // where Windows keeps the cache; terminated only at a root
     std::wstring system16;     // windows + "system\"
     std::wstring drivers;      // system + "drivers\"
     std::wstring programFiles; // drive of the Windows folder + "\program files"
@@ -23,8 +23,16 @@ struct Folders {
 // Folder values derived from the directories as the system reports them.
 Folders foldersFrom(const std::wstring& systemDirectory, const std::wstring& windowsDirectory);
 
-// Asks the system afresh. Returns 0 or the error of the query that failed.
+// Asks the system afresh, the cache folder included. Returns 0 or the error
+// of the query that failed.
 platform::ErrorCode resolveFolders(platform::Services& services, Folders& folders);
+
+// An administrator can move the cache (SFCDllCacheDir, set by hand or by
+// Group Policy); Windows then keeps it there. The folder an expanded value
+// names, without a final backslash except at a drive root, or an empty
+// text when the value does not name a folder by a full path that fits in
+// a path: Windows ignores such a value, and so does this program.
+std::wstring movedCacheFolder(const std::wstring& expandedValue);
 
 // Path of an entry inside the cache folder.
 std::wstring cacheEntry(const Folders& folders, const std::wstring& name);

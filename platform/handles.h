@@ -60,11 +60,17 @@ struct IconTraits {
     static Type invalid() { return nullptr; }
     static void close(Type h) { ::DestroyIcon(h); }
 };
+struct RegistryKeyTraits {
+    using Type = HKEY;
+    static Type invalid() { return nullptr; }
+    static void close(Type h) { ::RegCloseKey(h); }
+};
 
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FindHandle = UniqueHandle<FindHandleTraits>;
 using GdiObject = UniqueHandle<GdiObjectTraits>;
 using IconHandle = UniqueHandle<IconTraits>;
+using RegistryKey = UniqueHandle<RegistryKeyTraits>;
 
 } // namespace platform

@@ -53,13 +53,10 @@ class RedirectionOff {
         return f;
     }
     static Functions find() {
-        // Windows 2000 has no IsWow64Process, and 32-bit XP none of the
-        // redirection calls: there is nothing to switch off there.
-        using IsWow64 = BOOL(WINAPI*)(HANDLE, PBOOL);
-        const auto isWow64 = systemFunction<IsWow64>(L"kernel32.dll", "IsWow64Process");
+        // 32-bit XP has none of the redirection calls: there is nothing to
+        // switch off there.
         Functions f;
-        BOOL wow64 = FALSE;
-        if (isWow64 == nullptr || !isWow64(::GetCurrentProcess(), &wow64) || !wow64) return f;
+        if (!onWow64()) return f;
         f.disable = systemFunction<Disable>(L"kernel32.dll", "Wow64DisableWow64FsRedirection");
         f.revert = systemFunction<Revert>(L"kernel32.dll", "Wow64RevertWow64FsRedirection");
         if (f.revert == nullptr) f.disable = nullptr;

@@ -81,6 +81,9 @@ class Volume {
     virtual ErrorCode flush() = 0;
 };
 
+// How a registry value is stored, as far as the commands tell apart.
+enum class ValueKind { Missing, Text, Other }; // Text: REG_SZ or REG_EXPAND_SZ
+
 // Something the program holds until it is destroyed.
 class Held {
   public:
@@ -97,6 +100,14 @@ class Services {
     virtual std::wstring windowsDirectory(ErrorCode& error) = 0;
     // Full path of the running executable.
     virtual std::wstring modulePath() = 0;
+    // A text value under HKEY_LOCAL_MACHINE, as the system itself sees it
+    // (on 64-bit Windows its 64-bit view): `text` is the value up to its
+    // first null when it is text.
+    virtual ValueKind machineValue(const std::wstring& key, const std::wstring& name,
+                                   std::wstring& text) = 0;
+    // `text` with each %variable% of the environment replaced by its value;
+    // false when that cannot be done.
+    virtual bool expandVariables(const std::wstring& text, std::wstring& out) = 0;
 
     virtual Attributes attributes(const std::wstring& path) = 0;
     // The entries directly in `folder`, appended to `entries`: files of

@@ -148,6 +148,54 @@ std::wstring Win32Services::modulePath() {
     }
 }
 
+ValueKind Win32Services::machineValue(const std::wstring& key, const std::wstring& name,
+                                      std::wstring& text) {
+    text.clear();
+    // A 32-bit program on 64-bit Windows is shown a 32-bit copy of much of
+    // the machine's registry unless it asks for the system's own; Windows
+    // 2000 does not know that flag.
+    constexpr REGSAM systemView = 0x0100; // KEY_WOW64_64KEY
+    HKEY opened = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0,
+                        KEY_QUERY_VALUE | (onWow64() ? systemView : 0), &opened) != ERROR_SUCCESS)
+        return ValueKind::Missing;
+    const RegistryKey open(opened);
+    DWORD type = 0, size = 0;
+    if (::RegQueryValueExW(opened, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        return ValueKind::Missing;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return ValueKind::Other;
+    // The value may change between the two calls: ask again while it grew.
+    std::wstring buffer;
+    LONG read = ERROR_MORE_DATA;
+    for (int tries = 0; tries < 4 && read == ERROR_MORE_DATA; ++tries) {
+        buffer.assign(size / sizeof(wchar_t) + 1, L'\0');
+        size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+        read = ::RegQueryValueExW(opened, name.c_str(), nullptr, &type,
+                                  reinterpret_cast<BYTE*>(&buffer[0]), &size);
+    }
+    if (read != ERROR_SUCCESS) return ValueKind::Missing;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return ValueKind::Other;
+    // Stored text need not end with a null, and may hold one early.
+    buffer.resize(size / sizeof(wchar_t));
+    text = buffer.substr(0, buffer.find(L'\0'));
+    return ValueKind::Text;
+}
+
+bool Win32Services::expandVariables(const std::wstring& text, std::wstring& out) {
+    std::wstring buffer(text.size() + MAX_PATH, L'\0');
+    for (int tries = 0; tries < 4; ++tries) {
+        const DWORD n = ::ExpandEnvironmentStringsW(text.c_str(), &buffer[0],
+                                                    static_cast<DWORD>(buffer.size()));
+        if (n == 0) return false;
+        if (n <= buffer.size()) {
+            out = buffer.substr(0, n - 1); // n counts the null
+            return true;
+        }
+        buffer.assign(n, L'\0'); // a variable changed meanwhile
+    }
+    return false;
+}
+
 Attributes Win32Services::attributes(const std::wstring& path) {
     const RedirectionOff realSystemFolder;
     return attributesFrom(::GetFileAttributesW(path.c_str()));
@@ -262,6 +310,17 @@ std::wstring errorMessage(ErrorCode error) {
 FARPROC lookUp(const wchar_t* dll, const char* name) {
     const HMODULE module = ::GetModuleHandleW(dll);
     return module == nullptr ? nullptr : ::GetProcAddress(module, name);
+}
+
+bool onWow64() {
+    // Windows 2000 has no IsWow64Process: it runs only 32-bit programs.
+    static const bool wow64 = [] {
+        using IsWow64 = BOOL(WINAPI*)(HANDLE, PBOOL);
+        const auto isWow64 = systemFunction<IsWow64>(L"kernel32.dll", "IsWow64Process");
+        BOOL answer = FALSE;
+        return isWow64 != nullptr && isWow64(::GetCurrentProcess(), &answer) && answer;
+    }();
+    return wow64;
 }
 
 bool systemHasFastListing() {

@@ -42,6 +42,9 @@ class Win32Services : public Services {
     std::wstring systemDirectory(ErrorCode& error) override;
     std::wstring windowsDirectory(ErrorCode& error) override;
     std::wstring modulePath() override;
+    ValueKind machineValue(const std::wstring& key, const std::wstring& name,
+                           std::wstring& text) override;
+    bool expandVariables(const std::wstring& text, std::wstring& out) override;
 
     Attributes attributes(const std::wstring& path) override;
     ErrorCode listFolder(const std::wstring& folder, bool directories,
@@ -91,5 +94,8 @@ FARPROC lookUp(const wchar_t* dll, const char* name);
 template <typename Function> Function systemFunction(const wchar_t* dll, const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(lookUp(dll, name)));
 }
+
+// True for a 32-bit program on 64-bit Windows.
+bool onWow64();
 
 } // namespace platform

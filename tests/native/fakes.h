@@ -64,6 +64,18 @@ class Services : public platform::Services {
     std::wstring module = L"D:\\tools\\Kestrum.exe";
     platform::ErrorCode systemDirError = 0;
 
+    // Machine registry values by "key|name"; their text and kind.
+    std::map<std::wstring, std::pair<platform::ValueKind, std::wstring>, PathLess> registry;
+    static std::wstring policyValue() {
+        return L"SOFTWARE\\Policies\\Microsoft\\Windows NT\\Windows File Protection|SFCDllCacheDir";
+    }
+    static std::wstring winlogonValue() {
+        return L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon|SFCDllCacheDir";
+    }
+    void moveCache(const std::wstring& folder) {
+        registry[winlogonValue()] = {platform::ValueKind::Text, folder};
+    }
+
     std::map<std::wstring, Node, PathLess> nodes;
     std::map<std::wstring, platform::ErrorCode, PathLess> failList, failWrite, failReplace,
         failCopy, failOpen, failCreate, failDelete, failFlush;
@@ -149,6 +161,21 @@ class Services : public platform::Services {
         return windowsDir;
     }
     std::wstring modulePath() override { return module; }
+    platform::ValueKind machineValue(const std::wstring& key, const std::wstring& name,
+                                     std::wstring& text) override {
+        const auto it = registry.find(key + L"|" + name);
+        if (it == registry.end()) return platform::ValueKind::Missing;
+        text = it->second.second;
+        return it->second.first;
+    }
+    // Knows %SystemRoot% only, and leaves other variables as they stand.
+    bool expandVariables(const std::wstring& text, std::wstring& out) override {
+        out = text;
+        const std::wstring name = L"%systemroot%";
+        for (std::size_t at; (at = lower(out).find(name)) != std::wstring::npos;)
+            out.replace(at, name.size(), windowsDir);
+        return true;
+    }
 
     static platform::Attributes attributesOf(const Node& node) {
         platform::Attributes a;

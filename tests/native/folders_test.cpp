@@ -51,4 +51,57 @@ TEST(Folders, ResolveAsksTheSystemAndReportsItsFailure) {
     EXPECT_EQ(cache::resolveFolders(services, f), 1234u);
 }
 
+TEST(Folders, CacheFolderIsWhereWindowsKeepsIt) {
+    using platform::ValueKind;
+    const std::wstring usual = L"C:\\WINDOWS\\system32\\dllcache";
+    const std::wstring longest = L"D:\\" + std::wstring(256, L'x'); // MAX_PATH with its null
+    const struct {
+        ValueKind kind;
+        std::wstring value, cache;
+    } cases[] = {
+        {ValueKind::Missing, L"", usual},
+        {ValueKind::Text, L"", usual},
+        {ValueKind::Text, L"D:\\cache", L"D:\\cache"},
+        {ValueKind::Text, L"%SystemRoot%\\moved\\dllcache", L"C:\\WINDOWS\\moved\\dllcache"},
+        {ValueKind::Text, L"D:\\cache\\\\", L"D:\\cache"},
+        {ValueKind::Text, L"d:\\", L"d:\\"},
+        {ValueKind::Text, L"\\\\server\\share\\cache\\", L"\\\\server\\share\\cache"},
+        {ValueKind::Text, L"\\\\server\\share", L"\\\\server\\share"},
+        {ValueKind::Text, longest, longest},
+        // Not a full path, or too long for one: as if not set.
+        {ValueKind::Text, L"cache", usual},
+        {ValueKind::Text, L"D:cache", usual},
+        {ValueKind::Text, L"\\cache", usual},
+        {ValueKind::Text, L"%NoSuchVariable%\\cache", usual},
+        {ValueKind::Text, L"\\\\server", usual},
+        {ValueKind::Text, L"\\\\server\\", usual},
+        {ValueKind::Text, L"\\\\\\share\\cache", usual},
+        {ValueKind::Text, L"\\\\?\\D:\\cache", usual},
+        {ValueKind::Text, longest + L"x", usual},
+        {ValueKind::Other, L"D:\\cache", usual},
+    };
+    fake::Services services;
+    cache::Folders f;
+    for (const auto& c : cases) {
+        services.registry[services.winlogonValue()] = {c.kind, c.value};
+        ASSERT_EQ(cache::resolveFolders(services, f), 0u);
+        EXPECT_EQ(f.cache, c.cache) << c.value;
+    }
+    EXPECT_EQ(f.system, L"C:\\WINDOWS\\system32\\") << "the system folder stays";
+    EXPECT_EQ(cache::cacheEntry(f, L"a.dll"), usual + L"\\a.dll");
+
+    // The policy wins; a policy value that is empty or no full path does not.
+    services.moveCache(L"D:\\logon");
+    services.registry[services.policyValue()] = {ValueKind::Text, L"E:\\"};
+    cache::resolveFolders(services, f);
+    EXPECT_EQ(f.cache, L"E:\\");
+    EXPECT_EQ(cache::cacheEntry(f, L"a.dll"), L"E:\\a.dll");
+    for (const wchar_t* unusable : {L"", L"policy"}) {
+        services.registry[services.policyValue()] = {ValueKind::Text, unusable};
+        cache::resolveFolders(services, f);
+        EXPECT_EQ(f.cache, L"D:\\logon") << unusable;
+        EXPECT_EQ(cache::cacheEntry(f, L"a.dll"), L"D:\\logon\\a.dll");
+    }
+}
+
 } // namespace

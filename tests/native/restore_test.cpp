@@ -137,6 +137,30 @@ TEST_F(Restore, DeletedCacheFolderIsRecreatedAndFilled) {
     EXPECT_EQ(lastBox().text, L"DllCache(1) Restored Successfully");
 }
 
+TEST_F(Restore, AMovedCacheIsCreatedFilledAndFlushedOnItsOwnVolume) {
+    const std::wstring moved = L"E:\\spare\\dllcache";
+    services.moveCache(moved + L"\\");
+    services.addDir(L"E:\\");
+    services.volumes[L"E:\\"] = 5;
+    services.admin = true;
+    list("a.dll\r\nb.dll\r\n");
+    services.addFile(sys + L"a.dll", "A");
+    services.addFile(sys + L"b.dll", "B");
+    // Only the cache folder itself is made, as the usual one is.
+    run();
+    EXPECT_EQ(lastBox().text.rfind(L"无法使用dllcache文件夹:\r\n" + moved + L"\r\n", 0), 0u)
+        << lastBox().text;
+    services.addDir(L"E:\\spare");
+    run();
+    EXPECT_EQ(lastBox().text, L"DllCache(2) Restored Successfully");
+    EXPECT_EQ(services.at(moved + L"\\a.dll").data, "A");
+    EXPECT_EQ(services.at(moved + L"\\b.dll").data, "B");
+    EXPECT_EQ(services.fileNames(moved), (std::vector<std::wstring>{L"a.dll", L"b.dll"}));
+    EXPECT_EQ(services.fileNames(cacheDir), std::vector<std::wstring>());
+    EXPECT_EQ(services.volumeFlushCount, 1);
+    EXPECT_EQ(services.handleFlushes, std::vector<std::wstring>());
+}
+
 // A read-only cache file is replaced (and the copy is not read-only); held
 // for good, it keeps its attribute. A source that cannot be read fails.
 // The box lists the failures in the order of the list, however late each
@@ -404,8 +428,9 @@ TEST_F(Restore, UnusableSlotsAreSkipped) {
     services.addFile(sys + L"b.dll", "B");
     run();
     EXPECT_EQ(lastBox().text, L"DllCache(2) Restored Successfully");
-    EXPECT_EQ(services.copies, (std::vector<std::wstring>{sys + L"a.dll -> " + cacheDir + L"\\a.dll",
-                                                          sys + L"b.dll -> " + cacheDir + L"\\b.dll"}));
+    EXPECT_EQ(services.copies,
+              (std::vector<std::wstring>{sys + L"a.dll -> " + cacheDir + L"\\a.dll",
+                                         sys + L"b.dll -> " + cacheDir + L"\\b.dll"}));
     EXPECT_FALSE(services.has(temp(0))) << "removed once it was let go";
     EXPECT_TRUE(services.has(temp(2)));
 }
@@ -520,7 +545,8 @@ TEST_F(Restore, AFileNamedDllcacheIsRefusedWithItsReason) {
     services.addFile(sys + L"b.dll", "B");
     run();
     EXPECT_EQ(services.at(cacheDir).data, "not a folder");
-    EXPECT_EQ(lastBox().text, L"无法使用dllcache文件夹:\r\n" + cacheDir + L"\r\n\r\n<reason 3> (错误代码 3)");
+    EXPECT_EQ(lastBox().text,
+              L"无法使用dllcache文件夹:\r\n" + cacheDir + L"\r\n\r\n<reason 3> (错误代码 3)");
     EXPECT_TRUE(services.copies.empty());
 }
 
