@@ -75,8 +75,8 @@ TEST_F(RealRestore, CopiesFromTheFirstFolderHoldingEachName) {
     // Written in 2001: the cache file keeps that date, as CopyFile kept it.
     FILETIME written{0x1D5A0000u, 0x01C0C6A1u};
     {
-        HANDLE h = ::CreateFileW((sys + L"\\hidden.dll").c_str(), FILE_WRITE_ATTRIBUTES, 0,
-                                 nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE h = ::CreateFileW((sys + L"\\hidden.dll").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
         ASSERT_TRUE(::SetFileTime(h, nullptr, nullptr, &written));
         ::CloseHandle(h);
     }
@@ -91,8 +91,8 @@ TEST_F(RealRestore, CopiesFromTheFirstFolderHoldingEachName) {
     EXPECT_EQ(cached(L"drv.sys"), "drivers");
     EXPECT_EQ(cached(L"hidden.dll"), "hidden system");
     WIN32_FILE_ATTRIBUTE_DATA copy = {};
-    ASSERT_TRUE(::GetFileAttributesExW((cacheDir + L"\\hidden.dll").c_str(),
-                                       GetFileExInfoStandard, &copy));
+    ASSERT_TRUE(
+        ::GetFileAttributesExW((cacheDir + L"\\hidden.dll").c_str(), GetFileExInfoStandard, &copy));
     EXPECT_EQ(copy.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
               DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM});
     EXPECT_EQ(::CompareFileTime(&copy.ftLastWriteTime, &written), 0);
@@ -106,6 +106,44 @@ TEST_F(RealRestore, DeletedCacheFolderIsRecreatedAndFilled) {
     ::RemoveDirectoryW(cacheDir.c_str());
     writeFile(sys + L"\\a.dll", "A");
     list("a.dll\r\n");
+    run();
+    EXPECT_EQ(cached(L"a.dll"), "A");
+}
+
+// Moved by the Winlogon value (expanded) and then by the policy (a plain
+// string): both commands work where Windows keeps the cache, never in
+// system32\dllcache.
+TEST_F(RealRestore, AMovedCacheIsListedAndFilledWhereWindowsKeepsIt) {
+    ::SetEnvironmentVariableW(L"KESTRUM_SPARE", temp.path().c_str());
+    const std::wstring moved = temp / L"spare\\dllcache", byPolicy = temp / L"policy";
+    ::CreateDirectoryW((temp / L"spare").c_str(), nullptr);
+    writeFile(cacheDir + L"\\usual.dll", "usual");
+    writeFile(sys + L"\\a.dll", "A");
+    list("a.dll\r\n");
+    {
+        const testing_win::MachineValue winlogon(
+            L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", L"SFCDllCacheDir",
+            REG_EXPAND_SZ, L"%KESTRUM_SPARE%\\spare\\dllcache\\");
+        ASSERT_TRUE(winlogon.set());
+        run();
+        EXPECT_EQ(readFile(moved + L"\\a.dll"), "A");
+        cache::FileList File1{services};
+        cache::runBackup(services, window, File1);
+        EXPECT_EQ(readFile(temp / L"tools\\filelist.kdl"), "a.dll\r\n");
+
+        const testing_win::MachineValue policy(
+            L"SOFTWARE\\Policies\\Microsoft\\Windows NT\\Windows File Protection",
+            L"SFCDllCacheDir", REG_SZ, byPolicy);
+        ASSERT_TRUE(policy.set());
+        run();
+        EXPECT_EQ(readFile(byPolicy + L"\\a.dll"), "A");
+    }
+    EXPECT_EQ(window.boxes.back().text, L"DllCache(1) Restored Successfully");
+    std::vector<platform::FolderEntry> usual;
+    ASSERT_EQ(services.listFolder(cacheDir, false, usual), 0u);
+    ASSERT_EQ(usual.size(), 1u);
+    EXPECT_EQ(usual[0].name, L"usual.dll");
+    // Without the values the usual folder is back.
     run();
     EXPECT_EQ(cached(L"a.dll"), "A");
 }
@@ -244,8 +282,9 @@ struct HeldByOthers : testing_win::BatchPathSystem {
     std::vector<Hold> holds;
     std::set<std::wstring> scanned;
     void hold(const std::wstring& path, DWORD ms) {
-        const HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       nullptr, OPEN_EXISTING, 0, nullptr);
+        const HANDLE h =
+            ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, 0, nullptr);
         if (h != INVALID_HANDLE_VALUE) holds.push_back({h, ::GetTickCount() + ms});
     }
     void letGo(bool all) {
@@ -305,7 +344,8 @@ TEST_F(RealRestore, TheGuardAnswersEveryWayItCan) {
         std::unique_ptr<platform::Held> other;
         ASSERT_EQ(services.lockFile(lock, other), 0u);
         run();
-        EXPECT_EQ(window.boxes.back().text, L"另一个Kestrum正在备份或还原系统文件缓存,请稍后再试。");
+        EXPECT_EQ(window.boxes.back().text,
+                  L"另一个Kestrum正在备份或还原系统文件缓存,请稍后再试。");
         EXPECT_EQ(cached(L"a.dll"), "<missing>");
     }
     EXPECT_EQ(::GetFileAttributesW(lock.c_str()), INVALID_FILE_ATTRIBUTES) << "removed when let go";
@@ -318,7 +358,8 @@ TEST_F(RealRestore, TheGuardAnswersEveryWayItCan) {
     ::RemoveDirectoryW(lock.c_str());
 
     writeFile(lock, "left by a crash");
-    const platform::KernelHandle mutex(::CreateMutexW(nullptr, TRUE, L"Global\\Kestrum.DllCacheCommand"));
+    const platform::KernelHandle mutex(
+        ::CreateMutexW(nullptr, TRUE, L"Global\\Kestrum.DllCacheCommand"));
     run();
     EXPECT_EQ(window.boxes.back().text, L"DllCache(1) Restored Successfully");
     EXPECT_EQ(cached(L"a.dll"), "A");

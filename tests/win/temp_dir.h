@@ -1,5 +1,5 @@
-// A throwaway folder under the user's temporary folder, removed with all
-// its contents at the end of the test.
+// What the Windows tests make and remove again: a throwaway folder, its
+// files, and a value of the machine's registry.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +8,8 @@
 
 namespace testing_win {
 
+// A folder under the user's temporary folder, removed with all its
+// contents at the end of the test.
 class TempDir {
   public:
     TempDir() {
@@ -71,5 +73,43 @@ inline std::string readFile(const std::wstring& path) {
     ::CloseHandle(h);
     return bytes;
 }
+
+// A text value under HKEY_LOCAL_MACHINE, set for the life of the object in
+// the registry view `view` asks for, else in the system's own.
+class MachineValue {
+  public:
+    MachineValue(const std::wstring& key, const std::wstring& name, DWORD type,
+                 const std::wstring& text, REGSAM view = systemView())
+        : key_(key), name_(name), view_(view) {
+        HKEY k = nullptr;
+        if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view,
+                              nullptr, &k, nullptr) != ERROR_SUCCESS)
+            return;
+        set_ = ::RegSetValueExW(
+                   k, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+        ::RegCloseKey(k);
+    }
+    ~MachineValue() {
+        HKEY k = nullptr;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_.c_str(), 0, KEY_SET_VALUE | view_, &k) !=
+            ERROR_SUCCESS)
+            return;
+        ::RegDeleteValueW(k, name_.c_str());
+        ::RegCloseKey(k);
+    }
+    MachineValue(const MachineValue&) = delete;
+    MachineValue& operator=(const MachineValue&) = delete;
+    bool set() const { return set_; }
+    static REGSAM systemView() {
+        BOOL wow64 = FALSE;
+        return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY : 0;
+    }
+
+  private:
+    std::wstring key_, name_;
+    REGSAM view_;
+    bool set_ = false;
+};
 
 } // namespace testing_win

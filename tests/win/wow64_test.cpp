@@ -1,7 +1,9 @@
 // Run by run_wow64.sh in a 64-bit Wine prefix: the 32-bit program works on
 // the real system folder's dllcache, not the 32-bit copy the system shows
 // it, and only inside its own file calls.
+#include "cache/folders.h"
 #include "platform/win32_services.h"
+#include "temp_dir.h"
 
 #include <windows.h>
 
@@ -79,6 +81,20 @@ TEST(Wow64, CopiesLandInTheRealFolderAndNothingElseIsUnredirected) {
     EXPECT_NE(::GetFileAttributesW((sys + L"\\dllcache\\kestrum-wow32.dll").c_str()),
               INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(services.deleteFile(sys + L"\\dllcache\\kestrum-copied.dll"), 0u);
+}
+
+TEST(Wow64, TheCachesPlaceIsReadInTheSystemsOwnRegistryView) {
+    const wchar_t* const winlogon = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+    const testing_win::MachineValue shown(winlogon, L"SFCDllCacheDir", REG_SZ, L"C:\\view32",
+                                          KEY_WOW64_32KEY);
+    const testing_win::MachineValue own(winlogon, L"SFCDllCacheDir", REG_SZ, L"C:\\view64",
+                                        KEY_WOW64_64KEY);
+    ASSERT_TRUE(shown.set());
+    ASSERT_TRUE(own.set());
+    platform::Win32Services services;
+    cache::Folders folders;
+    ASSERT_EQ(cache::resolveFolders(services, folders), 0u);
+    EXPECT_EQ(folders.cache, L"C:\\view64");
 }
 
 } // namespace
