@@ -74,20 +74,6 @@ TEST_F(Backup, ListsEveryFileWhateverItsAttributesButNoFolders) {
     expectNoLeftovers();
 }
 
-TEST_F(Backup, ListsTheCacheWhereWindowsKeepsIt) {
-    addCached(L"old.dll");
-    services.moveCache(L"%SystemRoot%\\moved");
-    run();
-    // Missing: named in the box, and the old folder is not listed instead.
-    EXPECT_NE(window.boxes.back().text.find(L"C:\\WINDOWS\\moved\r\n"), std::wstring::npos)
-        << window.boxes.back().text;
-    EXPECT_FALSE(services.has(listPath));
-    services.addDir(L"C:\\WINDOWS\\moved");
-    services.addFile(L"C:\\WINDOWS\\moved\\moved.dll");
-    run();
-    EXPECT_EQ(services.at(listPath).data, "moved.dll\r\n");
-}
-
 TEST_F(Backup, EmptyCacheFolderIsReportedAndTheOldListKept) {
     services.addDir(cacheDir + L"\\only-a-folder");
     // An interrupted restore's temporary copy is no cache file.
