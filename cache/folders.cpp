@@ -24,6 +24,12 @@ Folders foldersFrom(const std::wstring& systemDirectory, const std::wstring& win
     return f;
 }
 
+namespace {
+// An administrator can move the cache (SFCDllCacheDir, set by hand or by
+// Group Policy); Windows then keeps it there. The folder an expanded value
+// names, without a final backslash except at a drive root, or an empty
+// text when the value does not name a folder by a full path that fits in
+// a path: Windows ignores such a value, and so does this program.
 std::wstring movedCacheFolder(const std::wstring& value) {
     constexpr std::size_t longestPath = 259; // MAX_PATH without its null
     const auto isLetter = [](wchar_t c) {
@@ -51,7 +57,6 @@ std::wstring movedCacheFolder(const std::wstring& value) {
     return folder;
 }
 
-namespace {
 // Where Windows looks for the moved cache, the policy first.
 const wchar_t* const cachePlaces[] = {
     L"SOFTWARE\\Policies\\Microsoft\\Windows NT\\Windows File Protection",

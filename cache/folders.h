@@ -27,13 +27,6 @@ Folders foldersFrom(const std::wstring& systemDirectory, const std::wstring& win
 // of the query that failed.
 platform::ErrorCode resolveFolders(platform::Services& services, Folders& folders);
 
-// An administrator can move the cache (SFCDllCacheDir, set by hand or by
-// Group Policy); Windows then keeps it there. The folder an expanded value
-// names, without a final backslash except at a drive root, or an empty
-// text when the value does not name a folder by a full path that fits in
-// a path: Windows ignores such a value, and so does this program.
-std::wstring movedCacheFolder(const std::wstring& expandedValue);
-
 // Path of an entry inside the cache folder.
 std::wstring cacheEntry(const Folders& folders, const std::wstring& name);
 
