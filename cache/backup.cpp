@@ -22,7 +22,8 @@ void fail(platform::Services& services, WindowPort& window, const std::wstring& 
 void backUp(platform::Services& services, WindowPort& window, FileList& File1,
             const Folders& folders, const ChangeSpan& span) {
     if (!services.attributes(folders.cache).directory) {
-        fail(services, window, L"无法读取dllcache文件夹", folders.cache, platform::errorPathNotFound);
+        fail(services, window, L"无法读取dllcache文件夹", folders.cache,
+             platform::errorPathNotFound);
         return;
     }
     if (!beginChanges(services, window, folders, span)) return;
@@ -33,9 +34,7 @@ void backUp(platform::Services& services, WindowPort& window, FileList& File1,
         return;
     }
     // The lock, or an interrupted restore's temporary copy, is no cache file.
-    const auto isTemp = [&services](const std::wstring& name) {
-        return isOwnFile(services, name);
-    };
+    const auto isTemp = [&services](const std::wstring& name) { return isOwnFile(services, name); };
     std::vector<std::wstring> withoutTemp;
     const std::vector<std::wstring>* names = &File1.entries();
     if (std::any_of(names->begin(), names->end(), isTemp)) {
@@ -82,11 +81,11 @@ void runBackup(platform::Services& services, WindowPort& window, FileList& File1
                           Icon::Information) != Answer::Ok)
         return;
     window.setBackupEnabled(false);
-    const ChangeSpan span{backup_text::working, backup_text::title,
-                          [&](const std::wstring& what, const std::wstring& path,
-                              platform::ErrorCode error) {
-                              fail(services, window, what, path, error);
-                          }};
+    const ChangeSpan span{
+        backup_text::working, backup_text::title, false,
+        [&](const std::wstring& what, const std::wstring& path, platform::ErrorCode error) {
+            fail(services, window, what, path, error);
+        }};
     runChanging(services, window, span,
                 [&](const Folders& folders) { backUp(services, window, File1, folders, span); });
     window.setBackupEnabled(true);

@@ -7,13 +7,8 @@ namespace cache {
 namespace {
 
 constexpr std::size_t none = static_cast<std::size_t>(-1);
-// The first retry of a held file, and the longest interval between two.
+// The first retry of a held file.
 constexpr std::uint32_t firstWait = 50;
-constexpr std::uint32_t longestWait = 1000;
-
-bool missing(platform::ErrorCode error) {
-    return error == platform::errorFileNotFound || error == platform::errorPathNotFound;
-}
 
 // Whether `when` has come, on a clock that wraps.
 bool due(std::uint32_t when, std::uint32_t now) {
@@ -36,14 +31,14 @@ std::wstring CacheCopies::target(const Item& item) const {
 platform::ErrorCode CacheCopies::begin(std::wstring& stuck) {
     platform::ErrorCode first = 0;
     for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
-        const platform::ErrorCode error = removeTemp(slot);
+        const platform::ErrorCode error = clear(slot);
         if (error != 0 && first == 0) {
             first = error;
             stuck = temp(slot);
         }
     }
-    // A slot another program holds is skipped for another; only when none
-    // is left can nothing be copied.
+    // A slot that cannot be used is skipped for another; only when none is
+    // left can nothing be copied.
     if (freeSlot() == none) return first;
     // Opened once for the run. Where it cannot be (without administrator
     // rights, say), each copy is flushed through its own handle.
@@ -61,32 +56,37 @@ void CacheCopies::add(std::uint64_t order, const std::wstring& from, const std::
 
 void CacheCopies::copyInto(Item item) {
     retryDue();
-    bool triedForSpace = false;
+    bool triedForSpace = false, slotRefused = false;
     for (;;) {
         std::size_t slot = freeSlot();
         if (slot == none && waitForSlot()) slot = freeSlot();
         if (slot == none) {
-            setAside(std::move(item), platform::errorSharingViolation, false);
+            setAside(std::move(item), slotError(), false);
             return;
         }
         std::unique_ptr<platform::OpenCopy> copy;
         platform::CopySide side = platform::CopySide::Source;
         const platform::ErrorCode error = services_.copyFile(item.from, temp(slot), copy, side);
         if (error == 0) {
-            if (!item.counted) ++copied_;
-            item.counted = true;
             batchSize_ += copy->size();
             slots_[slot].use = Use::Batch;
             slots_[slot].item = std::move(item);
-            batch_.push_back({slot, std::move(copy)});
+            slots_[slot].copy = std::move(copy);
+            batch_.push_back(slot);
             if (freeSlot() == none || batchSize_ >= batchBytes) flushBatch();
             return;
         }
-        if (side == platform::CopySide::Target && platform::inUse(error)) {
-            // Another program holds this slot's file: another slot.
-            slots_[slot].use = Use::Leftover;
-            holdOff(slots_[slot], true);
-            continue;
+        if (side == platform::CopySide::TempName) {
+            // Whatever refused the name (a file another program planted or
+            // holds, one deleted but kept while it is held): the slot waits,
+            // and another is tried. Only a second refusal is the file's.
+            unusable(slot, error);
+            if (!slotRefused) {
+                slotRefused = true;
+                continue;
+            }
+            fail(item, error);
+            return;
         }
         if (side == platform::CopySide::Source && platform::inUse(error)) {
             setAside(std::move(item), error, false);
@@ -118,9 +118,15 @@ bool CacheCopies::waitForSlot() {
     return true;
 }
 
+platform::ErrorCode CacheCopies::slotError() const {
+    for (const Slot& s : slots_)
+        if ((s.use == Use::Leftover || s.use == Use::Foreign) && s.error != 0) return s.error;
+    return platform::errorSharingViolation; // every slot holds a copy that waits
+}
+
 void CacheCopies::flushBatch() {
     if (batch_.empty()) return;
-    std::vector<Pending> batch;
+    std::vector<std::size_t> batch;
     batch.swap(batch_);
     batchSize_ = 0;
     // Each copy's data is on the disk before it takes its real name: the
@@ -133,38 +139,37 @@ void CacheCopies::flushBatch() {
     services_.aside([&] {
         const bool whole = volume != nullptr && volume->flush() == 0;
         volumeFailed = volume != nullptr && !whole;
-        for (std::size_t i = 0; i < batch.size(); ++i)
-            if (!whole || batch[i].copy->volumeSerial() != volume->serial())
-                errors[i] = batch[i].copy->flush();
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            platform::OpenCopy& copy = *slots_[batch[i]].copy;
+            if (!whole || copy.volumeSerial() != volume->serial()) errors[i] = copy.flush();
+        }
     });
     if (volumeFailed) volumeWorks_ = false;
     for (std::size_t i = 0; i < batch.size(); ++i) {
-        const platform::ErrorCode closed = batch[i].copy->close();
-        batch[i].copy.reset();
-        const std::size_t slot = batch[i].slot;
-        const platform::ErrorCode error = errors[i] != 0 ? errors[i] : closed;
-        if (error == 0) {
+        const std::size_t slot = batch[i];
+        if (errors[i] == 0) {
             move(slot);
             continue;
         }
         const Item item = std::move(slots_[slot].item);
-        removeTemp(slot);
-        fail(item, error);
+        clear(slot);
+        fail(item, errors[i]);
     }
 }
 
 void CacheCopies::move(std::size_t slot) {
     Slot& s = slots_[slot];
-    const platform::ErrorCode error = replace(slot, target(s.item));
+    const platform::ErrorCode error = moveOver(s, target(s.item));
     if (error == 0) {
         s.use = Use::Free;
+        s.copy.reset();
         done_(s.item.order, s.item.name, 0);
         return;
     }
     const bool waited = s.use == Use::Moving;
     if (platform::inUse(error)) {
-        // Our copy is held: a scanner looking at the new file. Its move is
-        // tried again while the run goes on.
+        // Another program holds the real name: the copy, still open, tries
+        // again while the run goes on.
         if (!waited && patient_) {
             s.use = Use::Moving;
             holdOff(s, true);
@@ -179,45 +184,59 @@ void CacheCopies::move(std::size_t slot) {
         if (waited) patient_ = false;
     }
     Item item = std::move(s.item);
-    removeTemp(slot);
+    clear(slot);
     if (waited && platform::inUse(error)) {
         fail(item, error); // it had its patience
     } else if (platform::inUse(error) || error == platform::errorAccessDenied) {
-        // Held, or the real name is: tried again at the end of the run.
-        setAside(std::move(item), error, error == platform::errorAccessDenied);
+        // The real name is held (shared for deleting, a move over it is
+        // refused as access denied): tried again at the end of the run.
+        setAside(std::move(item), error, true);
     } else {
         fail(item, error);
     }
 }
 
-platform::ErrorCode CacheCopies::replace(std::size_t slot, const std::wstring& to) {
-    const std::wstring from = temp(slot);
-    platform::ErrorCode error = services_.replaceFile(from, to);
+platform::ErrorCode CacheCopies::moveOver(Slot& slot, const std::wstring& to) {
+    platform::ErrorCode error = slot.copy->moveTo(to);
     if (error != platform::errorAccessDenied) return error;
     // A read-only cache file refuses the move (an administrator's, or one an
     // older version restored from a read-only source): cleared, and put
     // back should the move still fail.
     if (!services_.attributes(to).readOnly || services_.setReadOnly(to, false) != 0) return error;
-    error = services_.replaceFile(from, to);
+    error = slot.copy->moveTo(to);
     if (error != 0) services_.setReadOnly(to, true);
     return error;
 }
 
-platform::ErrorCode CacheCopies::removeTemp(std::size_t slot) {
-    const std::wstring path = temp(slot);
-    platform::ErrorCode error = services_.deleteFile(path);
-    // A delete can report success and leave the file (Wine does, for a file
-    // its system refuses to unlink): the slot is not free then.
-    if (error == 0 && services_.attributes(path).exists) error = platform::errorAccessDenied;
+platform::ErrorCode CacheCopies::clear(std::size_t slot) {
     Slot& s = slots_[slot];
-    if (error == 0 || missing(error)) {
+    platform::ErrorCode error = 0;
+    if (s.copy) {
+        error = s.copy->discard();
+        s.copy.reset();
+    } else {
+        error = services_.removeOwnFile(temp(slot));
+    }
+    if (error == 0) {
         s.use = Use::Free;
-        return 0;
+        s.error = 0;
+    } else {
+        unusable(slot, error);
+    }
+    return error;
+}
+
+void CacheCopies::unusable(std::size_t slot, platform::ErrorCode error) {
+    Slot& s = slots_[slot];
+    s.error = error;
+    // Something the program did not make: left alone for the whole run.
+    if (error == platform::errorNotPlainFile) {
+        s.use = Use::Foreign;
+        return;
     }
     const bool first = s.use != Use::Leftover;
     s.use = Use::Leftover;
     holdOff(s, first);
-    return error;
 }
 
 void CacheCopies::holdOff(Slot& slot, bool first) {
@@ -242,7 +261,7 @@ void CacheCopies::retryDue() {
         if (s.use == Use::Moving)
             move(slot);
         else
-            removeTemp(slot);
+            clear(slot);
     }
 }
 
@@ -276,13 +295,12 @@ void CacheCopies::fail(const Item& item, platform::ErrorCode error) {
 
 bool CacheCopies::finish() {
     flushBatch();
-    // The files set aside are tried again in passes at growing intervals,
-    // for `patience` in all: a hold that lasts costs the run that once, not
-    // once a file. Where the real name was held, it is first asked whether
-    // it still is, which costs far less than a copy.
+    // The files set aside are tried again in passes, for `patience` in all:
+    // a hold that lasts costs the run that once, not once a file. Where the
+    // real name was held, it is first asked whether it still is, which
+    // costs far less than a copy.
     patient_ = true;
     const std::uint32_t start = ticks();
-    std::uint32_t wait = 250;
     while (!aside_.empty()) {
         std::vector<Item> items;
         items.swap(aside_);
@@ -294,11 +312,10 @@ bool CacheCopies::finish() {
         }
         flushBatch();
         if (aside_.empty() || ticks() - start >= patience) break;
-        if (!services_.pause(wait)) {
+        if (!services_.pause(longestWait)) {
             drop();
             return false;
         }
-        wait = std::min(wait * 2, 2000u);
         retryDue();
     }
     while (anyHeld()) {
@@ -311,24 +328,19 @@ bool CacheCopies::finish() {
     for (const Item& item : aside_)
         fail(item, item.error);
     aside_.clear();
-    // Every temporary file that can be removed by now is.
+    // Every leftover that can be removed by now is; a free slot's name is
+    // already gone.
     for (std::size_t slot = 0; slot < slots_.size(); ++slot)
-        removeTemp(slot);
+        if (slots_[slot].use == Use::Leftover) clear(slot);
     return true;
 }
 
 void CacheCopies::drop() {
-    for (Pending& p : batch_)
-        p.copy.reset();
     batch_.clear();
     batchSize_ = 0;
     aside_.clear();
-    for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
-        if (slots_[slot].use == Use::Batch || slots_[slot].use == Use::Moving) {
-            services_.deleteFile(temp(slot));
-            slots_[slot].use = Use::Free;
-        }
-    }
+    for (std::size_t slot = 0; slot < slots_.size(); ++slot)
+        if (slots_[slot].copy) clear(slot);
 }
 
 } // namespace cache

@@ -29,9 +29,10 @@ class CacheCopies {
     // flush of the drive's cache) for all of them, and no more room taken
     // beside the old files than a nearly full disk can spare.
     static constexpr std::uint64_t batchBytes = 16u << 20;
-    // How long a file that another program holds is tried again, at growing
-    // intervals, before its copy counts as failed.
+    // How long a file that another program holds is tried again before its
+    // copy counts as failed, and the longest interval between two tries.
     static constexpr std::uint32_t patience = 5000;
+    static constexpr std::uint32_t longestWait = 250;
 
     CacheCopies(platform::Services& services, const Folders& folders, Done done);
     ~CacheCopies() { drop(); }
@@ -51,8 +52,6 @@ class CacheCopies {
     // Removes the copies not yet moved (the session ends): their real names
     // keep what they held.
     void drop();
-    // Files copied so far (each counted once, moved or not yet).
-    std::uint64_t copied() const { return copied_; }
 
   private:
     struct Item {
@@ -61,21 +60,20 @@ class CacheCopies {
         std::wstring name;
         platform::ErrorCode error = 0; // why it was set aside
         bool targetHeld = false;       // the real name was held, not the source
-        bool counted = false;          // in `copied_`
     };
-    // A slot's temporary file that another program still holds: a copy
-    // waiting for its move, or a leftover waiting to be removed.
-    enum class Use { Free, Batch, Moving, Leftover };
+    // What a temporary slot holds: nothing, a copy waiting for its batch's
+    // flush, a copy whose move over a held real name is tried again, or a
+    // name that cannot be used for now (another program holds it, or holds
+    // it deleted) or for the whole run (a link, a reparse point, a folder).
+    enum class Use { Free, Batch, Moving, Leftover, Foreign };
     struct Slot {
         Use use = Use::Free;
         Item item; // Batch and Moving: the copy in it
-        std::uint32_t since = 0; // when it was first refused
-        std::uint32_t next = 0;  // when to try again
-        std::uint32_t wait = 0;  // the interval before that
-    };
-    struct Pending {
-        std::size_t slot;
         std::unique_ptr<platform::OpenCopy> copy;
+        platform::ErrorCode error = 0; // Leftover and Foreign: why
+        std::uint32_t since = 0;       // when it was first refused
+        std::uint32_t next = 0;        // when to try again
+        std::uint32_t wait = 0;        // the interval before that
     };
 
     std::wstring temp(std::size_t slot) const;
@@ -83,10 +81,14 @@ class CacheCopies {
     void copyInto(Item item);
     std::size_t freeSlot() const;
     bool waitForSlot();
+    // Why no slot is free: the refusal of the first that cannot be used.
+    platform::ErrorCode slotError() const;
     void flushBatch();
     void move(std::size_t slot);
-    platform::ErrorCode replace(std::size_t slot, const std::wstring& to);
-    platform::ErrorCode removeTemp(std::size_t slot);
+    platform::ErrorCode moveOver(Slot& slot, const std::wstring& to);
+    // Removes the slot's copy, or what its name holds; 0 once it is free.
+    platform::ErrorCode clear(std::size_t slot);
+    void unusable(std::size_t slot, platform::ErrorCode error);
     void holdOff(Slot& slot, bool first);
     std::uint32_t ticks();
     // Tries again the held slots whose time has come.
@@ -102,15 +104,14 @@ class CacheCopies {
     const Folders& folders_;
     Done done_;
     std::vector<Slot> slots_;
-    std::vector<Pending> batch_;
-    std::uint64_t batchSize_ = 0; // bytes
+    std::vector<std::size_t> batch_; // the slots of the batch, in order
+    std::uint64_t batchSize_ = 0;    // bytes
     std::vector<Item> aside_;
     std::unique_ptr<platform::Volume> volume_;
     bool volumeWorks_ = false;
     // Cleared once a held file outlasted its patience: from then on a held
     // file is set aside at once rather than waited for.
     bool patient_ = true;
-    std::uint64_t copied_ = 0;
 };
 
 } // namespace cache

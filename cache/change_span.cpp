@@ -33,7 +33,7 @@ bool beginChanges(platform::Services& services, WindowPort& window, const Folder
         window.messageBox(busyElsewhere, span.title, Buttons::Ok, Icon::Exclamation);
         return false;
     }
-    if (locked != 0) {
+    if (locked != 0 && !(platform::cannotWrite(locked) && !span.writesCache)) {
         span.refuse(L"无法使用dllcache文件夹", folders.cache, locked);
         return false;
     }

@@ -13,6 +13,10 @@ namespace cache {
 struct ChangeSpan {
     std::wstring reason; // what logoff may show
     std::wstring title;  // of the box that says another command runs
+    // Whether the command writes into the cache folder. One that only reads
+    // it goes on without the lock where the lock cannot be made there (no
+    // rights, a read-only share, no room): it changes nothing there.
+    bool writesCache = true;
     // Shows that the command cannot start: what failed, where, and why.
     std::function<void(const std::wstring& what, const std::wstring& path,
                        platform::ErrorCode error)>
@@ -28,6 +32,8 @@ void runChanging(platform::Services& services, WindowPort& window, const ChangeS
 // which keeps every other program's command out whoever runs it. False,
 // having said why, while another program's command holds it, or when it
 // cannot be taken for another reason: the command then changes nothing.
+// A command that does not write into the cache goes on without it where
+// only writing there is refused.
 bool beginChanges(platform::Services& services, WindowPort& window, const Folders& folders,
                   const ChangeSpan& span);
 

@@ -62,14 +62,79 @@ const wchar_t* const cachePlaces[] = {
     L"SOFTWARE\\Policies\\Microsoft\\Windows NT\\Windows File Protection",
     L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
 };
+const wchar_t* const systemVariables =
+    L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 
-std::wstring cacheFolderSet(platform::Services& services) {
+// Expands the value as Windows File Protection does, in winlogon, running
+// as the system: with the system's own variables only, never the user's
+// (which may shadow them) nor those a 32-bit program is given on 64-bit
+// Windows. False when a variable is not the system's.
+class SystemExpansion {
+  public:
+    SystemExpansion(platform::Services& services, const std::wstring& windowsFolder)
+        : services_(services), windows_(windowsFolder) {
+        if (windows_.size() > 3 && windows_.back() == L'\\') windows_.pop_back();
+    }
+
+    bool expand(const std::wstring& text, std::wstring& out, int depth = 0) {
+        out.clear();
+        for (std::size_t at = 0; at < text.size();) {
+            const std::size_t open = text.find(L'%', at);
+            const std::size_t close = open == std::wstring::npos ? open : text.find(L'%', open + 1);
+            if (close == std::wstring::npos) { // a lone % is text
+                out += text.substr(at);
+                break;
+            }
+            out += text.substr(at, open - at);
+            std::wstring value;
+            if (!variable(text.substr(open + 1, close - open - 1), value, depth)) return false;
+            out += value;
+            at = close + 1;
+        }
+        return true;
+    }
+
+  private:
+    bool variable(const std::wstring& name, std::wstring& value, int depth) {
+        // A system variable may name others (windir is %SystemRoot%); a loop
+        // among them names nothing.
+        constexpr int deepest = 8;
+        if (name.empty() || depth > deepest) return false;
+        const std::wstring key = services_.caseKey(name);
+        if (key == services_.caseKey(L"SystemRoot")) return systemRoot(value);
+        if (key == services_.caseKey(L"SystemDrive")) {
+            if (!systemRoot(value) || value.size() < 2) return false;
+            value.resize(2);
+            return true;
+        }
+        std::wstring text;
+        if (services_.machineValue(systemVariables, name, text) != platform::ValueKind::Text)
+            return false;
+        return expand(text, value, depth + 1);
+    }
+    // Where Windows was started from, as the system keeps it; the Windows
+    // folder where that cannot be read.
+    bool systemRoot(std::wstring& value) {
+        if (services_.machineValue(L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
+                                   L"SystemRoot", value) == platform::ValueKind::Text &&
+            !value.empty())
+            return true;
+        value = windows_;
+        return !value.empty();
+    }
+
+    platform::Services& services_;
+    std::wstring windows_;
+};
+
+std::wstring cacheFolderSet(platform::Services& services, const std::wstring& windowsFolder) {
+    SystemExpansion system(services, windowsFolder);
     for (const wchar_t* key : cachePlaces) {
         std::wstring text, expanded;
         // Expanded whatever its type: a plain string typed by hand with
         // %SystemRoot% in it means the same.
         if (services.machineValue(key, L"SFCDllCacheDir", text) != platform::ValueKind::Text ||
-            !services.expandVariables(text, expanded))
+            !system.expand(text, expanded))
             continue;
         const std::wstring folder = movedCacheFolder(expanded);
         if (!folder.empty()) return folder;
@@ -85,7 +150,7 @@ platform::ErrorCode resolveFolders(platform::Services& services, Folders& folder
     const std::wstring windows = services.windowsDirectory(error);
     if (error != 0) return error;
     folders = foldersFrom(system, windows);
-    if (std::wstring moved = cacheFolderSet(services); !moved.empty())
+    if (std::wstring moved = cacheFolderSet(services, folders.windows); !moved.empty())
         folders.cache = std::move(moved);
     return 0;
 }

@@ -189,7 +189,7 @@ void restore(platform::Services& services, WindowPort& window, DirList& Dir1,
             if (!from.empty()) copies.add(line, from, name);
         }
         if (window.sessionEnding()) break;
-        window.showProgress(progressText(copies.copied()));
+        window.showProgress(progressText(counts.restored));
     }
     source.reset();
 
@@ -228,11 +228,11 @@ void runRestore(platform::Services& services, WindowPort& window, DirList& Dir1)
         return;
 
     window.setRestoreEnabled(false);
-    const ChangeSpan span{restore_text::working, std::wstring(),
-                          [&](const std::wstring& what, const std::wstring& path,
-                              platform::ErrorCode error) {
-                              failed(window, failureText(what, path, services, error));
-                          }};
+    const ChangeSpan span{
+        restore_text::working, std::wstring(), true,
+        [&](const std::wstring& what, const std::wstring& path, platform::ErrorCode error) {
+            failed(window, failureText(what, path, services, error));
+        }};
     runChanging(services, window, span, [&](const Folders& folders) {
         restore(services, window, Dir1, listPath, folders, span);
     });

@@ -2,6 +2,7 @@
 // waits around files another program holds: the calls of the Win32
 // services that decide whether a restore's data is whole and durable.
 #include "platform/handles.h"
+#include "platform/own_files.h"
 #include "platform/redirection.h"
 #include "platform/win32_services.h"
 
@@ -16,22 +17,58 @@ namespace {
 
 class Win32Copy : public OpenCopy {
   public:
-    Win32Copy(FileHandle file, std::uint64_t size, std::uint32_t serial)
-        : file_(std::move(file)), size_(size), serial_(serial) {}
+    Win32Copy(FileHandle file, std::wstring temp)
+        : file_(std::move(file)), temp_(std::move(temp)) {}
+    ~Win32Copy() override { discard(); }
+    HANDLE handle() const { return file_.get(); }
+    void finished(std::uint64_t size, std::uint32_t serial) {
+        size_ = size;
+        serial_ = serial;
+    }
     std::uint64_t size() const override { return size_; }
     std::uint32_t volumeSerial() const override { return serial_; }
-    ErrorCode flush() override {
-        return ::FlushFileBuffers(file_.get()) ? 0 : ::GetLastError();
+    ErrorCode flush() override { return ::FlushFileBuffers(file_.get()) ? 0 : ::GetLastError(); }
+    ErrorCode moveTo(const std::wstring& to) override {
+        const RedirectionOff realSystemFolder;
+        if (file_) {
+            const ErrorCode error = renameThroughHandle(file_.get(), to);
+            if (error != errorNotSupported) {
+                // Its data is on the disk already: nothing is left to fail.
+                if (error == 0) file_.reset();
+                moved_ = error == 0;
+                return error;
+            }
+            file_.reset(); // moved by name instead
+        }
+        if (!::MoveFileExW(temp_.c_str(), to.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return ::GetLastError();
+        moved_ = true;
+        return 0;
     }
-    ErrorCode close() override {
-        if (!file_) return 0;
-        return ::CloseHandle(file_.release()) ? 0 : ::GetLastError();
+    ErrorCode discard() override {
+        if (moved_) return 0;
+        const RedirectionOff realSystemFolder;
+        if (file_) {
+            // Open and shared with no one: the name goes as the handle closes.
+            const bool marked = deleteThroughHandle(file_.get()) == 0;
+            file_.reset();
+            if (marked) {
+                moved_ = true; // nothing left to do
+                return 0;
+            }
+        }
+        const ErrorCode error = removeLeftover(temp_);
+        moved_ = error == 0;
+        return error;
     }
 
   private:
     FileHandle file_;
-    std::uint64_t size_;
-    std::uint32_t serial_;
+    std::wstring temp_;
+    std::uint64_t size_ = 0;
+    std::uint32_t serial_ = 0;
+    bool moved_ = false; // or removed: nothing of it is left to remove
 };
 
 class Win32Volume : public Volume {
@@ -39,21 +76,11 @@ class Win32Volume : public Volume {
     Win32Volume(FileHandle device, std::uint32_t serial)
         : device_(std::move(device)), serial_(serial) {}
     std::uint32_t serial() const override { return serial_; }
-    ErrorCode flush() override {
-        return ::FlushFileBuffers(device_.get()) ? 0 : ::GetLastError();
-    }
+    ErrorCode flush() override { return ::FlushFileBuffers(device_.get()) ? 0 : ::GetLastError(); }
 
   private:
     FileHandle device_;
     std::uint32_t serial_;
-};
-
-class LockFile : public Held {
-  public:
-    explicit LockFile(FileHandle file) : file_(std::move(file)) {}
-
-  private:
-    FileHandle file_;
 };
 
 // Waits up to `ms` for `handle` (none: only the time). The caller's
@@ -75,9 +102,8 @@ class Worker {
   public:
     static Worker* get() {
         static Worker* const worker =
-            ::GetEnvironmentVariableW(L"KESTRUM_FLUSH_ON_WINDOW_THREAD", nullptr, 0) != 0
-                ? nullptr
-                : start();
+            ::GetEnvironmentVariableW(L"KESTRUM_FLUSH_ON_WINDOW_THREAD", nullptr, 0) != 0 ? nullptr
+                                                                                          : start();
         return worker;
     }
     // Starts `work`; `done` is signalled when it has ended.
@@ -130,15 +156,22 @@ ErrorCode Win32Services::copyFile(const std::wstring& from, const std::wstring& 
     if (!::GetFileInformationByHandle(source.get(), &info)) return ::GetLastError();
     // A read-only copy (of a file from a CD, say) could be neither moved over
     // nor removed nor replaced by the next restore.
-    const DWORD kept = info.dwFileAttributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
-                                                FILE_ATTRIBUTE_SYSTEM |
-                                                FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    const DWORD kept =
+        info.dwFileAttributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+                                 FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    // A new file, opened without following a link: a name that exists is
+    // never opened, so a file planted there is never written through.
+    // Delete access, so that it is renamed or removed through this handle.
+    side = CopySide::TempName;
+    FileHandle created(::CreateFileW(to.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                     (kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL) |
+                                         FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
+                                     nullptr));
+    if (!created) return ::GetLastError();
+    // Removed through its handle when it goes out of scope unfinished.
+    auto made = std::make_unique<Win32Copy>(std::move(created), to);
+    const HANDLE target = made->handle();
     side = CopySide::Target;
-    FileHandle target(::CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    (kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL) |
-                                        FILE_FLAG_SEQUENTIAL_SCAN,
-                                    nullptr));
-    if (!target) return ::GetLastError();
     // Between chunks the window goes on answering; giving up leaves no
     // partial file.
     const auto beat = [this, &realSystemFolder] {
@@ -147,9 +180,8 @@ ErrorCode Win32Services::copyFile(const std::wstring& from, const std::wstring& 
     };
     // Large files in large chunks; most files of the cache are small.
     constexpr DWORD largest = 1 << 18;
-    const DWORD chunk = info.nFileSizeHigh != 0 || info.nFileSizeLow >= largest
-                            ? largest
-                            : info.nFileSizeLow + 1;
+    const DWORD chunk =
+        info.nFileSizeHigh != 0 || info.nFileSizeLow >= largest ? largest : info.nFileSizeLow + 1;
     const std::unique_ptr<char[]> buffer(new char[chunk]);
     std::uint64_t size = 0;
     ErrorCode error = beat() ? 0 : errorCancelled;
@@ -160,7 +192,7 @@ ErrorCode Win32Services::copyFile(const std::wstring& from, const std::wstring& 
             side = CopySide::Source;
         } else if (got == 0) {
             break;
-        } else if (!::WriteFile(target.get(), buffer.get(), got, &written, nullptr)) {
+        } else if (!::WriteFile(target, buffer.get(), got, &written, nullptr)) {
             error = ::GetLastError();
         } else if (written != got) {
             error = ERROR_WRITE_FAULT;
@@ -170,17 +202,13 @@ ErrorCode Win32Services::copyFile(const std::wstring& from, const std::wstring& 
         size += written;
     }
     // The date the source was last written, as CopyFile keeps it.
-    if (error == 0 && !::SetFileTime(target.get(), nullptr, nullptr, &info.ftLastWriteTime))
+    if (error == 0 && !::SetFileTime(target, nullptr, nullptr, &info.ftLastWriteTime))
         error = ::GetLastError();
     BY_HANDLE_FILE_INFORMATION written;
-    if (error == 0 && !::GetFileInformationByHandle(target.get(), &written))
-        error = ::GetLastError();
-    if (error != 0) {
-        target.reset();
-        removeFile(to);
-        return error;
-    }
-    copy = std::make_unique<Win32Copy>(std::move(target), size, written.dwVolumeSerialNumber);
+    if (error == 0 && !::GetFileInformationByHandle(target, &written)) error = ::GetLastError();
+    if (error != 0) return error;
+    made->finished(size, written.dwVolumeSerialNumber);
+    copy = std::move(made);
     return 0;
 }
 
@@ -238,37 +266,6 @@ bool Win32Services::pause(std::uint32_t ms) {
         constexpr DWORD slice = 20;
         waitFor(nullptr, ms - gone < slice ? ms - gone : slice);
     }
-}
-
-ErrorCode Win32Services::lockFile(const std::wstring& path, std::unique_ptr<Held>& held) {
-    const RedirectionOff realSystemFolder;
-    // Shared with no one, and removed by the system when the handle closes,
-    // however the program ends.
-    FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
-                                  OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-    if (!file) return ::GetLastError();
-    held = std::make_unique<LockFile>(std::move(file));
-    return 0;
-}
-
-ErrorCode Win32Services::notHeld(const std::wstring& path) {
-    const RedirectionOff realSystemFolder;
-    // Delete access shared with no one: refused while any program has the
-    // file open, as a move over it would be.
-    FileHandle file(::CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (file) return 0;
-    const ErrorCode error = ::GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
-}
-
-ErrorCode Win32Services::setReadOnly(const std::wstring& path, bool readOnly) {
-    const RedirectionOff realSystemFolder;
-    DWORD bits = ::GetFileAttributesW(path.c_str());
-    if (bits == INVALID_FILE_ATTRIBUTES) return ::GetLastError();
-    bits = readOnly ? (bits | FILE_ATTRIBUTE_READONLY) : (bits & ~DWORD{FILE_ATTRIBUTE_READONLY});
-    if (bits == 0) bits = FILE_ATTRIBUTE_NORMAL;
-    return ::SetFileAttributesW(path.c_str(), bits) ? 0 : ::GetLastError();
 }
 
 } // namespace platform

@@ -21,10 +21,17 @@ constexpr ErrorCode errorPathNotFound = 3;
 constexpr ErrorCode errorNotAFolder = 267; // ERROR_DIRECTORY
 constexpr ErrorCode errorCancelled = 1223; // ERROR_CANCELLED: a long call gave up
 constexpr ErrorCode errorAccessDenied = 5;
+constexpr ErrorCode errorWriteProtect = 19;
 constexpr ErrorCode errorSharingViolation = 32;
 constexpr ErrorCode errorLockViolation = 33;
 constexpr ErrorCode errorHandleDiskFull = 39;
+constexpr ErrorCode errorNetworkAccessDenied = 65;
+constexpr ErrorCode errorFileExists = 80;
 constexpr ErrorCode errorDiskFull = 112;
+// ERROR_CANT_ACCESS_FILE: a name the program wants for a file of its own
+// holds a link, a reparse point, a folder or a read-only file: something it
+// did not make, which it leaves alone.
+constexpr ErrorCode errorNotPlainFile = 1920;
 
 // Another program has the file open in a way that refuses ours, for now.
 inline bool inUse(ErrorCode error) {
@@ -32,6 +39,12 @@ inline bool inUse(ErrorCode error) {
 }
 inline bool diskFull(ErrorCode error) {
     return error == errorDiskFull || error == errorHandleDiskFull;
+}
+// The program may not, or cannot, write there: rights, a read-only medium
+// or share, no room.
+inline bool cannotWrite(ErrorCode error) {
+    return error == errorAccessDenied || error == errorWriteProtect ||
+           error == errorNetworkAccessDenied || diskFull(error);
 }
 
 struct Attributes {
@@ -42,8 +55,9 @@ struct Attributes {
     bool readOnly = false;
 };
 
-// Which file a failed copy could not open, read or write.
-enum class CopySide { Source, Target };
+// Where a failed copy failed: the source could not be opened or read, the
+// temporary name could not be created, or the copy could not be written.
+enum class CopySide { Source, TempName, Target };
 
 struct FolderEntry {
     std::wstring name; // no folder part
@@ -59,9 +73,10 @@ class ByteReader {
     virtual ErrorCode read(char* buffer, std::size_t capacity, std::size_t& got) = 0;
 };
 
-// A finished copy, still open: no other program can open it, and its data
-// may still wait in the system's cache. `flush` may be called from another
-// thread; the file closes when `close` is called or the object destroyed.
+// A finished copy under its temporary name, still open and shared with no
+// one: no other program can open it, and its data may still wait in the
+// system's cache. `flush` may be called from another thread. Destroyed
+// before `moveTo` succeeded, the copy is removed.
 class OpenCopy {
   public:
     virtual ~OpenCopy() = default;
@@ -69,7 +84,15 @@ class OpenCopy {
     // The serial number of the volume the data went to.
     virtual std::uint32_t volumeSerial() const = 0;
     virtual ErrorCode flush() = 0;
-    virtual ErrorCode close() = 0;
+    // Gives the copy its real name `to` in one step, replacing the file
+    // there, and closes it: through its own handle, so that no other
+    // program ever sees it under the temporary name. Where the file system
+    // cannot do that, it is closed and moved by name. On failure the copy
+    // stays as it was and may be moved again.
+    virtual ErrorCode moveTo(const std::wstring& to) = 0;
+    // Removes the copy. 0 once its temporary name is gone; else why the
+    // name remains (possible only where the copy had to be closed).
+    virtual ErrorCode discard() = 0;
 };
 
 // A volume opened to have everything of it that waits in the system's cache
@@ -105,9 +128,6 @@ class Services {
     // first null when it is text.
     virtual ValueKind machineValue(const std::wstring& key, const std::wstring& name,
                                    std::wstring& text) = 0;
-    // `text` with each %variable% of the environment replaced by its value;
-    // false when that cannot be done.
-    virtual bool expandVariables(const std::wstring& text, std::wstring& out) = 0;
 
     virtual Attributes attributes(const std::wstring& path) = 0;
     // The entries directly in `folder`, appended to `entries`: files of
@@ -115,14 +135,26 @@ class Services {
     // (without "." and ".."). Their order is the file system's.
     virtual ErrorCode listFolder(const std::wstring& folder, bool directories,
                                  std::vector<FolderEntry>& entries) = 0;
+    // Creates the cache folder (its last level only) so that only
+    // administrators and the system may write into it, whatever the rights
+    // of the folder above.
     virtual ErrorCode createFolder(const std::wstring& path) = 0;
     // Removes a file whatever its attributes (read-only, hidden, system).
     virtual ErrorCode deleteFile(const std::wstring& path) = 0;
-    // Copies `from` to a new file `to`, replacing a file of that name. The
-    // copy has the source's attributes but read-only (so that it can be
-    // moved, replaced and removed) and its last-write date, and stays open
-    // in `copy`. A failure leaves no file at `to` (unless it cannot be
-    // removed) and says in `side` which of the two files failed.
+    // Removes a file of the program's own left at `path` (a temporary copy
+    // of a killed run, a lock), through a handle that does not follow
+    // links, and only when it is a plain file with one link that is not
+    // read-only (the program's own never are). 0 once no file
+    // of that name remains; errorNotPlainFile, untouched, for a link, a
+    // reparse point or a folder; else why the name remains (another program
+    // holds the file, or holds it deleted: the system keeps the name until
+    // it lets go).
+    virtual ErrorCode removeOwnFile(const std::wstring& path) = 0;
+    // Copies `from` to a new file `to`, which must not exist: a name that
+    // exists is never opened. The copy has the source's attributes but
+    // read-only (so that it can be moved, replaced and removed) and its
+    // last-write date, and stays open in `copy`. A failure leaves no file
+    // at `to` and says in `side` where it failed.
     virtual ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
                                std::unique_ptr<OpenCopy>& copy, CopySide& side) = 0;
     // The volume holding `path`, opened for whole-volume flushes. Fails
@@ -137,14 +169,16 @@ class Services {
     // Waits `ms` milliseconds, the window answering. False when it gave up
     // early because the call in progress must stop (the session ends).
     virtual bool pause(std::uint32_t ms) = 0;
-    // Creates `path` (or opens it, when left over) so that no other program
-    // can open it while `held` lives; it is removed when released, also by
-    // a program that is killed. Fails with errorSharingViolation while
-    // another program holds it.
+    // Creates `path` (or opens it, when left over, whatever its attributes)
+    // so that no other program can open it while `held` lives; it is
+    // removed when released, also by a program that is killed. Fails with
+    // errorSharingViolation while another program holds it.
     virtual ErrorCode lockFile(const std::wstring& path, std::unique_ptr<Held>& held) = 0;
     // 0 when no other program has `path` open (or there is no such file),
     // so that a move over it is not refused for that.
     virtual ErrorCode notHeld(const std::wstring& path) = 0;
+    // Through a handle that does not follow links, and only for a plain
+    // file with one link: else errorNotPlainFile, unchanged.
     virtual ErrorCode setReadOnly(const std::wstring& path, bool readOnly) = 0;
     // Creates `path` afresh (replacing a previous file whatever its
     // attributes, or failing with the reason it cannot be removed) and

@@ -181,21 +181,6 @@ ValueKind Win32Services::machineValue(const std::wstring& key, const std::wstrin
     return ValueKind::Text;
 }
 
-bool Win32Services::expandVariables(const std::wstring& text, std::wstring& out) {
-    std::wstring buffer(text.size() + MAX_PATH, L'\0');
-    for (int tries = 0; tries < 4; ++tries) {
-        const DWORD n = ::ExpandEnvironmentStringsW(text.c_str(), &buffer[0],
-                                                    static_cast<DWORD>(buffer.size()));
-        if (n == 0) return false;
-        if (n <= buffer.size()) {
-            out = buffer.substr(0, n - 1); // n counts the null
-            return true;
-        }
-        buffer.assign(n, L'\0'); // a variable changed meanwhile
-    }
-    return false;
-}
-
 Attributes Win32Services::attributes(const std::wstring& path) {
     const RedirectionOff realSystemFolder;
     return attributesFrom(::GetFileAttributesW(path.c_str()));
@@ -210,11 +195,6 @@ ErrorCode Win32Services::listFolder(const std::wstring& folder, bool directories
     };
     return listing_.list(
         [&](Listing how) { return listFolderWith(how, folder, directories, entries, beat); });
-}
-
-ErrorCode Win32Services::createFolder(const std::wstring& path) {
-    const RedirectionOff realSystemFolder;
-    return ::CreateDirectoryW(path.c_str(), nullptr) ? 0 : ::GetLastError();
 }
 
 ErrorCode Win32Services::deleteFile(const std::wstring& path) {

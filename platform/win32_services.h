@@ -44,13 +44,14 @@ class Win32Services : public Services {
     std::wstring modulePath() override;
     ValueKind machineValue(const std::wstring& key, const std::wstring& name,
                            std::wstring& text) override;
-    bool expandVariables(const std::wstring& text, std::wstring& out) override;
 
     Attributes attributes(const std::wstring& path) override;
     ErrorCode listFolder(const std::wstring& folder, bool directories,
                          std::vector<FolderEntry>& entries) override;
     ErrorCode createFolder(const std::wstring& path) override;
     ErrorCode deleteFile(const std::wstring& path) override;
+    // In own_files.cpp, with lockFile, notHeld, setReadOnly and createFolder.
+    ErrorCode removeOwnFile(const std::wstring& path) override;
     // In file_copy.cpp: the copy, the flushes and what waits for files in use.
     ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
                        std::unique_ptr<OpenCopy>& copy, CopySide& side) override;

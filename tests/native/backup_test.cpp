@@ -199,9 +199,10 @@ TEST_F(BackupFailure, SessionEndingKeepsTheOldListAndShowsNothing) {
 }
 
 // The guard is a lock file in the cache folder: held by another program's
-// command, this one says so; any other failure to take it is refused with
-// its reason, never taken as free. Neither changes anything, and the lock
-// is never listed.
+// command, this one says so; a failure to take it for another reason than
+// the right or room to write there is refused with its reason, never taken
+// as free. Neither changes anything, and the lock is never listed. A cache
+// the backup may only read, or that has no room, is listed without it.
 TEST_F(BackupFailure, AnotherProgramsCommandChangesNothing) {
     std::unique_ptr<platform::Held> other;
     ASSERT_EQ(services.lockFile(cacheDir + L"\\kestrum.lock", other), 0u);
@@ -213,11 +214,21 @@ TEST_F(BackupFailure, AnotherProgramsCommandChangesNothing) {
     EXPECT_TRUE(window.backupEnabled);
     other.reset();
 
-    services.failLock[cacheDir + L"\\kestrum.lock"] = fake::accessDenied;
+    services.failLock[cacheDir + L"\\kestrum.lock"] = 1117;
     window.boxes.clear();
     run();
-    expectReported(cacheDir, fake::accessDenied);
-    services.failLock.clear();
+    expectReported(cacheDir, 1117);
+    services.failLock[cacheDir + L"\\kestrum.lock"] = fake::diskFull;
+    for (int readOnly = 0; readOnly < 2; ++readOnly) {
+        if (readOnly) services.readOnlyFolders.insert(cacheDir);
+        services.nodes[listPath].data.clear();
+        window.boxes.clear();
+        run();
+        EXPECT_EQ(window.boxes.back().text, L"finished!") << readOnly;
+        EXPECT_EQ(services.at(listPath).data, "a.dll\r\n");
+        services.failLock.clear();
+    }
+    services.readOnlyFolders.clear();
 
     window.boxes.clear();
     run();

@@ -68,6 +68,12 @@ TEST(Folders, CacheFolderIsWhereWindowsKeepsIt) {
         {ValueKind::Text, L"\\\\server\\share\\cache\\", L"\\\\server\\share\\cache"},
         {ValueKind::Text, L"\\\\server\\share", L"\\\\server\\share"},
         {ValueKind::Text, longest, longest},
+        // The system's own variables, never the user's or a 32-bit view's.
+        {ValueKind::Text, L"%SystemDrive%\\cache", L"C:\\cache"},
+        {ValueKind::Text, L"%Spare%\\dllcache", L"C:\\WINDOWS\\spare\\dllcache"},
+        {ValueKind::Text, L"D:\\100%\\cache", L"D:\\100%\\cache"},
+        {ValueKind::Text, L"%ProgramFiles%\\cache", usual},
+        {ValueKind::Text, L"%Loop%\\cache", usual},
         // Not a full path, or too long for one: as if not set.
         {ValueKind::Text, L"cache", usual},
         {ValueKind::Text, L"D:cache", usual},
@@ -81,6 +87,9 @@ TEST(Folders, CacheFolderIsWhereWindowsKeepsIt) {
         {ValueKind::Other, L"D:\\cache", usual},
     };
     fake::Services services;
+    services.registry[services.systemVariable(L"SPARE")] = {ValueKind::Text,
+                                                            L"%SystemRoot%\\spare"};
+    services.registry[services.systemVariable(L"Loop")] = {ValueKind::Text, L"%Loop%"};
     cache::Folders f;
     for (const auto& c : cases) {
         services.registry[services.winlogonValue()] = {c.kind, c.value};
@@ -88,7 +97,15 @@ TEST(Folders, CacheFolderIsWhereWindowsKeepsIt) {
         EXPECT_EQ(f.cache, c.cache) << c.value;
     }
     EXPECT_EQ(f.system, L"C:\\WINDOWS\\system32\\") << "the system folder stays";
+
     EXPECT_EQ(cache::cacheEntry(f, L"a.dll"), usual + L"\\a.dll");
+    // Where Windows started from, as the system keeps it, even where this
+    // session's Windows folder is another (a terminal server's own).
+    services.registry[L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion|SystemRoot"] = {
+        ValueKind::Text, L"E:\\WINNT"};
+    services.moveCache(L"%SystemRoot%\\cache");
+    cache::resolveFolders(services, f);
+    EXPECT_EQ(f.cache, L"E:\\WINNT\\cache");
 
     // The policy wins; a policy value that is empty or no full path does not.
     services.moveCache(L"D:\\logon");

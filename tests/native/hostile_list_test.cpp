@@ -53,7 +53,8 @@ class Services : public fake::Services {
         std::uint64_t size() const override { return 0; }
         std::uint32_t volumeSerial() const override { return 1; }
         platform::ErrorCode flush() override { return 0; }
-        platform::ErrorCode close() override { return 0; }
+        platform::ErrorCode moveTo(const std::wstring&) override { return 0; }
+        platform::ErrorCode discard() override { return 0; }
     };
     platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
                                  std::unique_ptr<platform::OpenCopy>& copy,
@@ -62,9 +63,6 @@ class Services : public fake::Services {
         ++copied;
         copy = std::make_unique<NoCopy>();
         return 0;
-    }
-    platform::ErrorCode replaceFile(const std::wstring& from, const std::wstring& to) override {
-        return generatedLines == 0 ? fake::Services::replaceFile(from, to) : 0;
     }
 };
 

@@ -1,9 +1,12 @@
 // The Win32 services on real files under Wine (or Windows).
 #include "cache/messages.h"
+#include "platform/own_files.h"
 #include "platform/win32_services.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
+
+#include <sddl.h>
 
 #include <algorithm>
 
@@ -246,6 +249,44 @@ TEST(Win32Services, ErrorReasonsAreTheSystemsWordingOnOneLine) {
     EXPECT_EQ(report.text(services), reason + L" (1): d.dll");
     EXPECT_NE(cache::failureText(L"x", L"", services, ERROR_ACCESS_DENIED).find(L"(错误代码 5)"),
               std::wstring::npos);
+}
+
+// A cache folder the program creates: administrators and the system may
+// change it, users read it, nothing comes from the folder above. (Wine
+// keeps no such rights to read back, so they are read where they are made.)
+TEST(Win32Services, ACreatedCacheFolderIsTheAdministratorsAlone) {
+    platform::CacheFolderRights rights;
+    ASSERT_NE(rights.attributes(), nullptr);
+    const PSECURITY_DESCRIPTOR descriptor = rights.attributes()->lpSecurityDescriptor;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(::GetSecurityDescriptorControl(descriptor, &control, &revision));
+    EXPECT_NE(control & SE_DACL_PROTECTED, 0);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL acl = nullptr;
+    ASSERT_TRUE(::GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted));
+    ASSERT_TRUE(present && acl != nullptr);
+    const std::pair<const wchar_t*, DWORD> allowed[] = {
+        {L"S-1-5-32-544", FILE_ALL_ACCESS},
+        {L"S-1-5-18", FILE_ALL_ACCESS},
+        {L"S-1-5-32-545", FILE_GENERIC_READ | FILE_GENERIC_EXECUTE}};
+    ASSERT_EQ(acl->AceCount, 3u);
+    for (DWORD i = 0; i < 3; ++i) {
+        void* raw = nullptr;
+        ASSERT_TRUE(::GetAce(acl, i, &raw));
+        const auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(raw);
+        wchar_t* sid = nullptr;
+        ASSERT_TRUE(::ConvertSidToStringSidW(const_cast<DWORD*>(&ace->SidStart), &sid));
+        EXPECT_EQ(std::wstring(sid), allowed[i].first);
+        ::LocalFree(sid);
+        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+        EXPECT_EQ(ace->Header.AceFlags, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+        EXPECT_EQ(ace->Mask, allowed[i].second);
+    }
+    TempDir dir;
+    platform::Win32Services services;
+    ASSERT_EQ(services.createFolder(dir / L"dllcache"), 0u);
+    EXPECT_TRUE(services.attributes(dir / L"dllcache").directory);
 }
 
 } // namespace

@@ -1,15 +1,5 @@
-// The restore and the program-files lookup on real files: the Win32
-// services with the system folders moved into a temporary folder, so the
-// copies, attributes and locks are the platform's own.
-#include "../native/fakes.h"
-#include "cache/backup.h"
-#include "cache/folders.h"
-#include "cache/program_files.h"
-#include "cache/restore.h"
-#include "platform/handles.h"
-#include "platform/win32_services.h"
-#include "moved_system.h"
-#include "temp_dir.h"
+// The restore and the program-files lookup on real files.
+#include "real_restore.h"
 
 #include <gtest/gtest.h>
 
@@ -17,52 +7,7 @@
 
 namespace {
 
-using testing_win::readFile;
-using testing_win::TempDir;
-using testing_win::writeFile;
-
-// Opens a file with no sharing, as another program holding it would.
-struct Lock {
-    HANDLE h;
-    explicit Lock(const std::wstring& path)
-        : h(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                          nullptr)) {}
-    ~Lock() {
-        if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
-    }
-};
-
-struct RealRestore : ::testing::Test {
-    TempDir temp;
-    TempDir programFilesHolder; // only for its unique name
-    testing_win::MovedSystem services;
-    fake::Window window;
-    cache::DirList Dir1{services};
-    std::wstring sys, windows, cacheDir, programFiles, pfTest;
-
-    void SetUp() override {
-        services.root = temp.path();
-        windows = temp / L"WINDOWS";
-        sys = windows + L"\\system32";
-        cacheDir = sys + L"\\dllcache";
-        for (const std::wstring& d :
-             {windows, sys, cacheDir, windows + L"\\system", sys + L"\\drivers", temp / L"tools"})
-            ::CreateDirectoryW(d.c_str(), nullptr);
-        // The program-files folder is the real one of the test system's
-        // drive; the test works in a sub-folder of its own there.
-        programFiles = windows.substr(0, 2) + L"\\program files";
-        ::CreateDirectoryW(programFiles.c_str(), nullptr);
-        const std::wstring unique =
-            programFilesHolder.path().substr(programFilesHolder.path().find_last_of(L'\\') + 1);
-        pfTest = programFiles + L"\\" + unique;
-        ::CreateDirectoryW(pfTest.c_str(), nullptr);
-    }
-    void TearDown() override { TempDir::removeTree(pfTest); }
-
-    void list(const std::string& bytes) { writeFile(temp / L"tools\\filelist.kdl", bytes); }
-    void run() { cache::runRestore(services, window, Dir1); }
-    std::string cached(const std::wstring& name) { return readFile(cacheDir + L"\\" + name); }
-};
+using namespace testing_win;
 
 TEST_F(RealRestore, CopiesFromTheFirstFolderHoldingEachName) {
     writeFile(sys + L"\\both.dll", "system");
@@ -110,11 +55,15 @@ TEST_F(RealRestore, DeletedCacheFolderIsRecreatedAndFilled) {
     EXPECT_EQ(cached(L"a.dll"), "A");
 }
 
-// Moved by the Winlogon value (expanded) and then by the policy (a plain
-// string): both commands work where Windows keeps the cache, never in
-// system32\dllcache.
+// Moved by the Winlogon value (expanded with the system's variables, not
+// the program's own) and then by the policy (a plain string): both commands
+// work where Windows keeps the cache, never in system32\dllcache.
 TEST_F(RealRestore, AMovedCacheIsListedAndFilledWhereWindowsKeepsIt) {
-    ::SetEnvironmentVariableW(L"KESTRUM_SPARE", temp.path().c_str());
+    const testing_win::MachineValue systemVariable(
+        L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", L"KESTRUM_SPARE",
+        REG_SZ, temp.path());
+    ASSERT_TRUE(systemVariable.set());
+    ::SetEnvironmentVariableW(L"KESTRUM_SPARE", L"C:\\not-the-system's");
     const std::wstring moved = temp / L"spare\\dllcache", byPolicy = temp / L"policy";
     ::CreateDirectoryW((temp / L"spare").c_str(), nullptr);
     writeFile(cacheDir + L"\\usual.dll", "usual");
@@ -179,37 +128,39 @@ TEST_F(RealRestore, LockedSourceOrDestinationIsAFailure) {
 }
 
 // A read-only source is restored into a cache file the next restore can
-// replace; a read-only hidden leftover is removed; one held open is
-// skipped for another slot.
+// replace; a read-only cache file, refused as Windows refuses a move over
+// it, is replaced all the same.
 TEST_F(RealRestore, ReadOnlyFilesNeverBlockALaterRestore) {
-    const std::wstring leftover = cacheDir + L"\\" + cache::restoreTempName(0);
-    writeFile(leftover, "left", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     writeFile(sys + L"\\cd.dll", "from a CD", FILE_ATTRIBUTE_READONLY);
     list("cd.dll\r\n");
     run();
     EXPECT_EQ(cached(L"cd.dll"), "from a CD");
     EXPECT_EQ(::GetFileAttributesW((cacheDir + L"\\cd.dll").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
-    EXPECT_EQ(cached(cache::restoreTempName(0)), "<missing>");
     run();
     EXPECT_EQ(window.boxes.back().text, L"DllCache(1) Restored Successfully");
 
-    writeFile(leftover, "held");
-    {
-        Lock held(leftover);
-        writeFile(cacheDir + L"\\cd.dll", "old");
-        run();
-    }
-    EXPECT_EQ(cached(L"cd.dll"), "from a CD");
-    EXPECT_EQ(window.boxes.back().text, L"DllCache(1) Restored Successfully");
-    EXPECT_EQ(cached(cache::restoreTempName(0)), "held");
-    ::DeleteFileW(leftover.c_str());
-
-    // A read-only cache file, refused as Windows refuses a move over it
-    // (Wine lets root through), is replaced all the same.
+    // Wine lets root move over a read-only file.
     struct RefusesReadOnly : testing_win::MovedSystem {
-        platform::ErrorCode replaceFile(const std::wstring& from, const std::wstring& to) override {
-            if (attributes(to).readOnly) return ERROR_ACCESS_DENIED;
-            return MovedSystem::replaceFile(from, to);
+        struct Copy : platform::OpenCopy {
+            std::unique_ptr<platform::OpenCopy> real;
+            platform::Services* services = nullptr;
+            std::uint64_t size() const override { return real->size(); }
+            std::uint32_t volumeSerial() const override { return real->volumeSerial(); }
+            platform::ErrorCode flush() override { return real->flush(); }
+            platform::ErrorCode moveTo(const std::wstring& to) override {
+                if (services->attributes(to).readOnly) return ERROR_ACCESS_DENIED;
+                return real->moveTo(to);
+            }
+            platform::ErrorCode discard() override { return real->discard(); }
+        };
+        platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
+                                     std::unique_ptr<platform::OpenCopy>& copy,
+                                     platform::CopySide& side) override {
+            auto refusing = std::make_unique<Copy>();
+            refusing->services = this;
+            const platform::ErrorCode error = MovedSystem::copyFile(from, to, refusing->real, side);
+            if (error == 0) copy = std::move(refusing);
+            return error;
         }
     } windows;
     windows.root = temp.path();
@@ -219,6 +170,47 @@ TEST_F(RealRestore, ReadOnlyFilesNeverBlockALaterRestore) {
     EXPECT_EQ(window.boxes.back().text, L"DllCache(1) Restored Successfully");
     EXPECT_EQ(cached(L"cd.dll"), "from a CD");
     EXPECT_EQ(::GetFileAttributesW((cacheDir + L"\\cd.dll").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+}
+
+// Hard and symbolic links to a read-only file outside the cache, planted at
+// temporary names before the restore and again while it runs, and a
+// read-only hidden leftover: each is left as it is and its name skipped.
+// Nothing outside the cache is written or changed.
+TEST_F(RealRestore, LinksAtTheTemporaryNamesNeverReachOutside) {
+    const std::wstring outside = temp / L"outside.dll";
+    writeFile(outside, "outside", FILE_ATTRIBUTE_READONLY);
+    const auto slot = [&](std::size_t n) { return cacheDir + L"\\" + cache::restoreTempName(n); };
+    ASSERT_TRUE(plantLink(slot(0), outside, false));
+    ASSERT_TRUE(plantLink(slot(1), outside, true));
+    writeFile(slot(2), "left", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    struct Planting : testing_win::MovedSystem {
+        std::wstring again, outside;
+        int planted = 0;
+        platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
+                                     std::unique_ptr<platform::OpenCopy>& copy,
+                                     platform::CopySide& side) override {
+            if (::GetFileAttributesW(again.c_str()) == INVALID_FILE_ATTRIBUTES)
+                plantLink(again, outside, planted++ % 2 == 0);
+            return MovedSystem::copyFile(from, to, copy, side);
+        }
+    } planting;
+    planting.root = temp.path();
+    planting.again = slot(4);
+    planting.outside = outside;
+    std::string names;
+    for (int i = 0; i < 100; ++i) {
+        writeFile(sys + L"\\p" + std::to_wstring(i) + L".dll", "new " + std::to_string(i));
+        names += "p" + std::to_string(i) + ".dll\r\n";
+    }
+    list(names);
+    cache::DirList dir{planting};
+    cache::runRestore(planting, window, dir);
+    EXPECT_EQ(window.boxes.back().text, L"DllCache(100) Restored Successfully");
+    EXPECT_EQ(cached(L"p99.dll"), "new 99");
+    EXPECT_EQ(readFile(outside), "outside");
+    EXPECT_NE(::GetFileAttributesW(outside.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    for (const std::size_t n : {0, 1, 2, 4})
+        EXPECT_NE(::GetFileAttributesW(slot(n).c_str()), INVALID_FILE_ATTRIBUTES) << n;
 }
 
 TEST_F(RealRestore, TraversalAndDeviceEntriesTouchNothingOutside) {
@@ -267,220 +259,6 @@ TEST_F(RealRestore, SearchedFileFollowsTheAttributeRule) {
     EXPECT_EQ(search.SearchedFile(L"dir.dll", pfTest), L"");
     EXPECT_EQ(search.SearchedFile(L"inner.dll", pfTest), pfTest + L"\\Sub\\inner.dll");
     EXPECT_EQ(search.SearchedFile(L"hidinner.dll", pfTest), L"");
-}
-
-// The batch path on real files, its volume flush answered as an
-// administrator's on XP. Another program holds each new temporary copy for
-// a moment when it is first moved (a virus scanner) and five cache files
-// for two seconds (a backup agent): every file still gets its own content
-// and no temporary file is left. The holds are let go between the waits.
-struct HeldByOthers : testing_win::BatchPathSystem {
-    struct Hold {
-        HANDLE h;
-        DWORD until;
-    };
-    std::vector<Hold> holds;
-    std::set<std::wstring> scanned;
-    void hold(const std::wstring& path, DWORD ms) {
-        const HANDLE h =
-            ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_EXISTING, 0, nullptr);
-        if (h != INVALID_HANDLE_VALUE) holds.push_back({h, ::GetTickCount() + ms});
-    }
-    void letGo(bool all) {
-        for (auto it = holds.begin(); it != holds.end();) {
-            if (all || static_cast<LONG>(::GetTickCount() - it->until) >= 0) {
-                ::CloseHandle(it->h);
-                it = holds.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-    ~HeldByOthers() override { letGo(true); }
-    platform::ErrorCode replaceFile(const std::wstring& from, const std::wstring& to) override {
-        if (from.find(L"kestrum-restore") != std::wstring::npos && scanned.insert(to).second)
-            hold(from, 300);
-        return BatchPathSystem::replaceFile(from, to);
-    }
-    bool pause(std::uint32_t ms) override {
-        letGo(false);
-        return BatchPathSystem::pause(ms);
-    }
-};
-
-TEST_F(RealRestore, FilesHeldForAMomentAreWaitedForOnTheBatchPath) {
-    HeldByOthers others;
-    others.root = temp.path();
-    std::string names;
-    for (int i = 0; i < 40; ++i) {
-        const std::wstring n = L"h" + std::to_wstring(i) + L".dll";
-        writeFile(sys + L"\\" + n, "new " + std::to_string(i));
-        writeFile(cacheDir + L"\\" + n, "old");
-        names += "h" + std::to_string(i) + ".dll\r\n";
-        if (i < 5) others.hold(cacheDir + L"\\" + n, 2000);
-    }
-    list(names);
-    cache::DirList dir{others};
-    cache::runRestore(others, window, dir);
-    EXPECT_EQ(window.boxes.back().text, L"DllCache(40) Restored Successfully");
-    for (int i = 0; i < 40; ++i)
-        EXPECT_EQ(cached(L"h" + std::to_wstring(i) + L".dll"), "new " + std::to_string(i)) << i;
-    EXPECT_EQ(others.volumeFlushes, 3) << "32 and 8 copies, then the 5 held ones again";
-    std::vector<platform::FolderEntry> entries;
-    ASSERT_EQ(others.listFolder(cacheDir, false, entries), 0u);
-    EXPECT_EQ(entries.size(), 40u) << "no temporary file, no lock left";
-}
-
-// The guard, every way it can answer: free; held by another program's
-// command; left by one killed (below) or by a crash; refused for another
-// reason, which is never taken as free. Objects any user can make under
-// the old guard's name stop nothing.
-TEST_F(RealRestore, TheGuardAnswersEveryWayItCan) {
-    writeFile(sys + L"\\a.dll", "A");
-    list("a.dll\r\n");
-    const std::wstring lock = cacheDir + L"\\kestrum.lock";
-    {
-        std::unique_ptr<platform::Held> other;
-        ASSERT_EQ(services.lockFile(lock, other), 0u);
-        run();
-        EXPECT_EQ(window.boxes.back().text,
-                  L"另一个Kestrum正在备份或还原系统文件缓存,请稍后再试。");
-        EXPECT_EQ(cached(L"a.dll"), "<missing>");
-    }
-    EXPECT_EQ(::GetFileAttributesW(lock.c_str()), INVALID_FILE_ATTRIBUTES) << "removed when let go";
-
-    ::CreateDirectoryW(lock.c_str(), nullptr); // nobody's lock, and no file
-    run();
-    EXPECT_NE(window.boxes.back().text.find(L"无法使用dllcache文件夹"), std::wstring::npos)
-        << window.boxes.back().text;
-    EXPECT_EQ(cached(L"a.dll"), "<missing>");
-    ::RemoveDirectoryW(lock.c_str());
-
-    writeFile(lock, "left by a crash");
-    const platform::KernelHandle mutex(
-        ::CreateMutexW(nullptr, TRUE, L"Global\\Kestrum.DllCacheCommand"));
-    run();
-    EXPECT_EQ(window.boxes.back().text, L"DllCache(1) Restored Successfully");
-    EXPECT_EQ(cached(L"a.dll"), "A");
-    EXPECT_EQ(::GetFileAttributesW(lock.c_str()), INVALID_FILE_ATTRIBUTES);
-}
-
-// A restore killed in the middle of a copy (task manager, a crash, the end
-// of the session): every cache file is its old or its new content, never a
-// cut-short one; a backup does not list the leftover temporary file, and
-// the next restore removes it.
-std::uint64_t sizeOf(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return ~0ull;
-    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
-constexpr std::uint64_t bigSize = 256ull << 20;
-constexpr wchar_t childRoot[] = L"KESTRUM_KILLED_COPY_ROOT";
-
-struct KilledCopy : RealRestore {
-    void SetUp() override {
-        RealRestore::SetUp();
-        // A large file, quick to make: the system fills it with zeros.
-        HANDLE h = ::CreateFileW((sys + L"\\big.dll").c_str(), GENERIC_WRITE, 0, nullptr,
-                                 CREATE_ALWAYS, 0, nullptr);
-        LARGE_INTEGER end;
-        end.QuadPart = static_cast<LONGLONG>(bigSize);
-        ::SetFilePointerEx(h, end, nullptr, FILE_BEGIN);
-        ::SetEndOfFile(h);
-        ::CloseHandle(h);
-        writeFile(cacheDir + L"\\big.dll", "old");
-        list("big.dll\r\n");
-    }
-};
-
-// Run only as the child of the tests below: another program's restore, on
-// the batch path.
-TEST(KilledCopyChild, DISABLED_Restore) {
-    wchar_t root[MAX_PATH] = {};
-    ASSERT_NE(::GetEnvironmentVariableW(childRoot, root, MAX_PATH), 0u);
-    testing_win::BatchPathSystem services;
-    services.root = root;
-    fake::Window window;
-    cache::DirList Dir1{services};
-    cache::runRestore(services, window, Dir1);
-}
-
-// Another program restoring into `root`.
-PROCESS_INFORMATION startChild(const std::wstring& root) {
-    wchar_t self[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(self) +
-                           L"\" --gtest_also_run_disabled_tests --gtest_filter=KilledCopyChild.*";
-    ::SetEnvironmentVariableW(childRoot, root.c_str());
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                          &pi))
-        pi.hProcess = nullptr;
-    ::SetEnvironmentVariableW(childRoot, nullptr);
-    return pi;
-}
-
-// Two programs restoring at once: one of them waits, and every cache file
-// ends with its own source's bytes.
-TEST_F(RealRestore, TwoProgramsRestoringAtOnceNeverMixUpFiles) {
-    std::string names;
-    for (int i = 0; i < 64; ++i) {
-        writeFile(sys + L"\\m" + std::to_wstring(i) + L".dll", "bytes of m" + std::to_string(i));
-        names += "m" + std::to_string(i) + ".dll\r\n";
-    }
-    list(names);
-    const PROCESS_INFORMATION pi = startChild(temp.path());
-    ASSERT_NE(pi.hProcess, nullptr);
-    run();
-    ::WaitForSingleObject(pi.hProcess, INFINITE);
-    ::CloseHandle(pi.hProcess);
-    ::CloseHandle(pi.hThread);
-    for (int i = 0; i < 64; ++i)
-        EXPECT_EQ(cached(L"m" + std::to_wstring(i) + L".dll"), "bytes of m" + std::to_string(i));
-    std::vector<platform::FolderEntry> entries;
-    ASSERT_EQ(services.listFolder(cacheDir, false, entries), 0u);
-    EXPECT_EQ(entries.size(), 64u);
-}
-
-TEST_F(KilledCopy, LeavesEveryCacheFileWholeAndTheNextRunClearsUp) {
-    const std::wstring temp = cacheDir + L"\\" + cache::restoreTempName(0);
-    const PROCESS_INFORMATION pi = startChild(this->temp.path());
-    ASSERT_NE(pi.hProcess, nullptr);
-    // Killed as soon as its copy has begun, wherever it writes; just
-    // before, a second program's restore must change nothing, not even the
-    // child's temporary copy, though a limited user's event has the name of
-    // an older guard.
-    const platform::KernelHandle foreign(
-        ::CreateEventW(nullptr, TRUE, FALSE, L"Global\\Kestrum.DllCacheCommand"));
-    bool killed = false;
-    while (!killed && ::WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT) {
-        if (sizeOf(temp) != ~0ull || sizeOf(cacheDir + L"\\big.dll") != 3) {
-            run();
-            killed = ::TerminateProcess(pi.hProcess, 1) != FALSE;
-        }
-    }
-    ::WaitForSingleObject(pi.hProcess, INFINITE);
-    ::CloseHandle(pi.hProcess);
-    ::CloseHandle(pi.hThread);
-    ASSERT_TRUE(killed) << "the child finished before its copy could be interrupted";
-    EXPECT_EQ(window.boxes.back().text, L"另一个Kestrum正在备份或还原系统文件缓存,请稍后再试。");
-    const std::uint64_t cachedSize = sizeOf(cacheDir + L"\\big.dll");
-    EXPECT_TRUE(cachedSize == 3 || cachedSize == bigSize) << cachedSize << " bytes";
-
-    cache::FileList File1{services};
-    window.answers.clear();
-    cache::runBackup(services, window, File1);
-    EXPECT_EQ(window.boxes.back().text, L"finished!");
-    EXPECT_EQ(readFile(this->temp / L"tools\\filelist.kdl"), "big.dll\r\n");
-
-    run();
-    EXPECT_EQ(sizeOf(cacheDir + L"\\big.dll"), bigSize);
-    EXPECT_EQ(sizeOf(temp), ~0ull);
-    EXPECT_EQ(window.boxes.back().text, L"DllCache(1) Restored Successfully");
 }
 
 } // namespace

@@ -61,6 +61,41 @@ inline void writeFile(const std::wstring& path, const std::string& bytes, DWORD 
     if (attributes != 0) ::SetFileAttributesW(path.c_str(), attributes);
 }
 
+// A hard or symbolic link at `link` to `target`, as another user may plant
+// one. Wine makes no symbolic links itself: there a Linux `ln -s` does.
+inline bool plantLink(const std::wstring& link, const std::wstring& target, bool symbolic) {
+    if (!symbolic) return ::CreateHardLinkW(link.c_str(), target.c_str(), nullptr) != FALSE;
+    using UnixName = char*(__cdecl*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (unixName == nullptr) {
+        using MakeLink = BOOLEAN(WINAPI*)(const wchar_t*, const wchar_t*, DWORD);
+        const auto make = reinterpret_cast<MakeLink>(reinterpret_cast<void*>(
+            ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "CreateSymbolicLinkW")));
+        return make != nullptr && make(link.c_str(), target.c_str(), 0) != FALSE;
+    }
+    char* from = unixName(target.c_str());
+    std::wstring folder = link.substr(0, link.find_last_of(L'\\'));
+    char* in = unixName(folder.c_str());
+    if (from == nullptr || in == nullptr) return false;
+    const std::string name(link.begin() + static_cast<std::ptrdiff_t>(folder.size()) + 1,
+                           link.end());
+    std::string line = std::string("/bin/ln -s \"") + from + "\" \"" + in + "/" + name + "\"";
+    ::HeapFree(::GetProcessHeap(), 0, from);
+    ::HeapFree(::GetProcessHeap(), 0, in);
+    std::wstring command(line.begin(), line.end());
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                          &pi))
+        return false;
+    ::WaitForSingleObject(pi.hProcess, 10000);
+    ::CloseHandle(pi.hProcess);
+    ::CloseHandle(pi.hThread);
+    return ::GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 inline std::string readFile(const std::wstring& path) {
     HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                              nullptr, OPEN_EXISTING, 0, nullptr);

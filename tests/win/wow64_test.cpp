@@ -65,9 +65,10 @@ TEST(Wow64, CopiesLandInTheRealFolderAndNothingElseIsUnredirected) {
     std::unique_ptr<platform::OpenCopy> copy;
     platform::CopySide side;
     ASSERT_EQ(services.copyFile(sys + L"\\kestrum-real64.dll",
-                                sys + L"\\dllcache\\kestrum-copied.dll", copy, side),
+                                sys + L"\\dllcache\\kestrum-copied.tmp", copy, side),
               0u);
-    EXPECT_EQ(copy->close(), 0u);
+    EXPECT_EQ(copy->moveTo(sys + L"\\dllcache\\kestrum-copied.dll"), 0u);
+    EXPECT_FALSE(lists(services, sys + L"\\dllcache", L"kestrum-copied.tmp"));
     EXPECT_TRUE(lists(services, sys + L"\\dllcache", L"kestrum-copied.dll"));
     // The guard is taken in the real folder too.
     std::unique_ptr<platform::Held> lock;
