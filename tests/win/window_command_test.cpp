@@ -33,27 +33,27 @@ TEST_F(Window, NothingReachingTheWindowDuringACommandStartsOrEndsAnything) {
     bool minimisedAtOnce = false, restoredAtOnce = false;
     const UINT dropped[] = {0x0119u, 0x0240u, 0x0242u, 0x0246u}; // gesture, touch, pen, pointer
     services.duringListing = [&] {
-        using P = OtherProgram;
         std::vector<std::wstring> acts = {
-            P::send(hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF),
-            P::send(hwnd, WM_ENDSESSION, FALSE, 0), // the session goes on
-            P::send(hwnd, WM_CLOSE, 0, 0),
-            P::send(restore, BM_CLICK, 0, 0),
-            P::send(hwnd, WM_COMMAND, MAKEWPARAM(IDC_CMDEXIT, BN_CLICKED), 0),
-            P::send(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0),
-            P::post(hwnd, WM_CLOSE, 0, 0),
-            P::post(restore, BM_CLICK, 0, 0),
-            P::post(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0),
-            P::post(bak, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5)),
-            P::post(bak, WM_LBUTTONUP, 0, MAKELPARAM(5, 5)),
-            P::post(bak, WM_KEYDOWN, VK_ESCAPE, 1)};
+            OtherProgram::act(L"send", hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF),
+            OtherProgram::act(L"send", hwnd, WM_ENDSESSION, FALSE, 0), // the session goes on
+            OtherProgram::act(L"send", hwnd, WM_CLOSE, 0, 0),
+            OtherProgram::act(L"send", restore, BM_CLICK, 0, 0),
+            OtherProgram::act(L"send", hwnd, WM_COMMAND, MAKEWPARAM(IDC_CMDEXIT, BN_CLICKED), 0),
+            OtherProgram::act(L"send", hwnd, WM_SYSCOMMAND, SC_CLOSE, 0),
+            OtherProgram::act(L"post", hwnd, WM_CLOSE, 0, 0),
+            OtherProgram::act(L"post", restore, BM_CLICK, 0, 0),
+            OtherProgram::act(L"post", hwnd, WM_SYSCOMMAND, SC_CLOSE, 0),
+            OtherProgram::act(L"post", bak, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5)),
+            OtherProgram::act(L"post", bak, WM_LBUTTONUP, 0, MAKELPARAM(5, 5)),
+            OtherProgram::act(L"post", bak, WM_KEYDOWN, VK_ESCAPE, 1)};
         for (UINT input : dropped)
-            acts.push_back(P::post(bak, input, 0, 0));
-        acts.push_back(P::post(hwnd, WM_SYSCOMMAND, SC_SCREENSAVE, 0));
-        acts.push_back(P::post(hwnd, WM_SYSCOMMAND, SC_MOVE | HTCAPTION, 0)); // a drag
-        acts.push_back(P::post(hwnd, WM_SYSCOMMAND, SC_MINIMIZE, 0));
+            acts.push_back(OtherProgram::act(L"post", bak, input, 0, 0));
+        acts.push_back(OtherProgram::act(L"post", hwnd, WM_SYSCOMMAND, SC_SCREENSAVE, 0));
+        acts.push_back(
+            OtherProgram::act(L"post", hwnd, WM_SYSCOMMAND, SC_MOVE | HTCAPTION, 0)); // a drag
+        acts.push_back(OtherProgram::act(L"post", hwnd, WM_SYSCOMMAND, SC_MINIMIZE, 0));
         OtherProgram other(acts);
-        const std::vector<std::wstring> answers =
+        const std::vector<std::string> answers =
             other.wait([&] { frmdll.showProgress(L"已还原7个文件..."); });
         logoff = answers.empty() ? 0xBAD : std::stoi(answers[0]);
         EXPECT_EQ(textOf(frmdll.control(Control::lblcount)), L"已还原7个文件...");
@@ -145,7 +145,7 @@ TEST_F(Window, AnEndingSessionStopsARestoreWithNothingCutShort) {
     // ENDSESSION_CLOSEAPP: the Restart Manager closes the program, the
     // session itself goes on.
     services.duringCopy = [&] {
-        OtherProgram other({OtherProgram::send(frmdll.hwnd(), WM_ENDSESSION, TRUE, 0x1)});
+        OtherProgram other({OtherProgram::act(L"send", frmdll.hwnd(), WM_ENDSESSION, TRUE, 0x1)});
         other.wait([&] { frmdll.keepAlive(); });
     };
     frmdll.answers = {cache::Answer::Ok};
@@ -170,13 +170,13 @@ TEST(WindowMessageBox, UntitledBoxShowsTheProgramsName) {
     OtherProgram other({L"answer:Kestrum:" + std::to_wstring(IDCANCEL) + L":0"});
     const cache::Answer a =
         frmdll.messageBox(L"Are you sure?", L"", cache::Buttons::OkCancel, cache::Icon::Question);
-    const std::vector<std::wstring> seen = other.wait();
+    const std::vector<std::string> seen = other.wait();
     ::DestroyWindow(frmdll.hwnd());
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     }
-    const std::wstring seenText = seen.empty() ? L"" : seen[0];
-    EXPECT_EQ(seenText, L"Are you sure?");
+    const std::string seenText = seen.empty() ? "" : seen[0];
+    EXPECT_EQ(seenText, "Are you sure?");
     EXPECT_EQ(a, cache::Answer::Cancel);
 }
 
@@ -202,12 +202,12 @@ TEST(WindowMessageBox, KeysTypedDuringTheWorkDoNotAnswerTheResultBox) {
     OtherProgram other({L"answer:选择:" + std::to_wstring(IDOK) + L":0",
                         L"answer:backup:" + std::to_wstring(IDOK) + L":300"});
     frmdll.cmdBak_Click();
-    const std::vector<std::wstring> seen = other.wait();
+    const std::vector<std::string> seen = other.wait();
     ::DestroyWindow(frmdll.hwnd());
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     }
-    const bool resultBoxStayed = seen.size() == 4 && seen[3] == L"stayed";
+    const bool resultBoxStayed = seen.size() == 4 && seen[3] == "stayed";
     EXPECT_TRUE(resultBoxStayed);
     EXPECT_EQ(testing_win::readFile(root / L"tools\\filelist.kdl"), "a.dll\r\n");
 }
