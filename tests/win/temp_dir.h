@@ -93,7 +93,12 @@ inline bool plantLink(const std::wstring& link, const std::wstring& target, bool
     ::WaitForSingleObject(pi.hProcess, 10000);
     ::CloseHandle(pi.hProcess);
     ::CloseHandle(pi.hThread);
-    return ::GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+    // 64-bit Wine reports a Linux program ended before it has.
+    for (int waited = 0; waited < 10000; waited += 20) {
+        if (::GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+        ::Sleep(20);
+    }
+    return false;
 }
 
 inline std::string readFile(const std::wstring& path) {
