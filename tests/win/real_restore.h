@@ -28,6 +28,39 @@ struct Lock {
     }
 };
 
+// The services with Windows' answers to a move where Wine answers otherwise:
+// a read-only target refuses it (Wine lets root through), and a target
+// another program holds without sharing it for deleting answers a sharing
+// violation (Wine: access denied).
+template <typename Base> struct WindowsAnswers : Base {
+    struct Copy : platform::OpenCopy {
+        std::unique_ptr<platform::OpenCopy> real;
+        std::uint64_t size() const override { return real->size(); }
+        std::uint32_t volumeSerial() const override { return real->volumeSerial(); }
+        platform::ErrorCode flush() override { return real->flush(); }
+        platform::ErrorCode moveTo(const std::wstring& to) override {
+            const DWORD bits = ::GetFileAttributesW(to.c_str());
+            if (bits != INVALID_FILE_ATTRIBUTES && (bits & FILE_ATTRIBUTE_READONLY) != 0)
+                return ERROR_ACCESS_DENIED;
+            const platform::ErrorCode error = real->moveTo(to);
+            if (error != ERROR_ACCESS_DENIED) return error;
+            const platform::FileHandle probe(
+                ::CreateFileW(to.c_str(), DELETE, 7, nullptr, OPEN_EXISTING, 0, nullptr));
+            return !probe && ::GetLastError() == ERROR_SHARING_VIOLATION ? ERROR_SHARING_VIOLATION
+                                                                         : error;
+        }
+        platform::ErrorCode discard() override { return real->discard(); }
+    };
+    platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
+                                 std::unique_ptr<platform::OpenCopy>& copy,
+                                 platform::CopySide& side) override {
+        auto answering = std::make_unique<Copy>();
+        const platform::ErrorCode error = Base::copyFile(from, to, answering->real, side);
+        if (error == 0) copy = std::move(answering);
+        return error;
+    }
+};
+
 struct RealRestore : ::testing::Test {
     TempDir temp;
     TempDir programFilesHolder; // only for its unique name

@@ -139,30 +139,8 @@ TEST_F(RealRestore, ReadOnlyFilesNeverBlockALaterRestore) {
     run();
     EXPECT_EQ(window.boxes.back().text, L"DllCache(1) Restored Successfully");
 
-    // Wine lets root move over a read-only file.
-    struct RefusesReadOnly : testing_win::MovedSystem {
-        struct Copy : platform::OpenCopy {
-            std::unique_ptr<platform::OpenCopy> real;
-            platform::Services* services = nullptr;
-            std::uint64_t size() const override { return real->size(); }
-            std::uint32_t volumeSerial() const override { return real->volumeSerial(); }
-            platform::ErrorCode flush() override { return real->flush(); }
-            platform::ErrorCode moveTo(const std::wstring& to) override {
-                if (services->attributes(to).readOnly) return ERROR_ACCESS_DENIED;
-                return real->moveTo(to);
-            }
-            platform::ErrorCode discard() override { return real->discard(); }
-        };
-        platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
-                                     std::unique_ptr<platform::OpenCopy>& copy,
-                                     platform::CopySide& side) override {
-            auto refusing = std::make_unique<Copy>();
-            refusing->services = this;
-            const platform::ErrorCode error = MovedSystem::copyFile(from, to, refusing->real, side);
-            if (error == 0) copy = std::move(refusing);
-            return error;
-        }
-    } windows;
+    // Refused as Windows refuses a move over a read-only file.
+    testing_win::WindowsAnswers<testing_win::MovedSystem> windows;
     windows.root = temp.path();
     writeFile(cacheDir + L"\\cd.dll", "old", FILE_ATTRIBUTE_READONLY);
     cache::DirList dir{windows};
@@ -183,6 +161,14 @@ TEST_F(RealRestore, LinksAtTheTemporaryNamesNeverReachOutside) {
     ASSERT_TRUE(plantLink(slot(0), outside, false));
     ASSERT_TRUE(plantLink(slot(1), outside, true));
     writeFile(slot(2), "left", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    // Leftovers another program holds: unshared, and shared for deleting
+    // (removed, but its name kept until it lets go).
+    writeFile(slot(3), "held");
+    writeFile(slot(5), "held, shared");
+    const Lock held(slot(3));
+    platform::FileHandle shared(
+        ::CreateFileW(slot(5).c_str(), GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(shared);
     struct Planting : testing_win::MovedSystem {
         std::wstring again, outside;
         int planted = 0;
@@ -209,8 +195,10 @@ TEST_F(RealRestore, LinksAtTheTemporaryNamesNeverReachOutside) {
     EXPECT_EQ(cached(L"p99.dll"), "new 99");
     EXPECT_EQ(readFile(outside), "outside");
     EXPECT_NE(::GetFileAttributesW(outside.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
-    for (const std::size_t n : {0, 1, 2, 4})
+    for (const std::size_t n : {0, 1, 2, 3, 4})
         EXPECT_NE(::GetFileAttributesW(slot(n).c_str()), INVALID_FILE_ATTRIBUTES) << n;
+    shared.reset();
+    EXPECT_EQ(::GetFileAttributesW(slot(5).c_str()), INVALID_FILE_ATTRIBUTES) << "gone once let go";
 }
 
 TEST_F(RealRestore, TraversalAndDeviceEntriesTouchNothingOutside) {
