@@ -12,7 +12,7 @@ case $1 in
     # tests) cannot run under emulation, where a program keeps to one
     # thread: a skipped test to ctest, with the reason.
     if [ -n "${KESTRUM_NEEDS_THREADS:-}" ] && [ "${WINE_MODE:-}" = emu ]; then
-      echo "skipped: $KESTRUM_NEEDS_THREADS: under qemu's emulation a program keeps to one thread, and the flushes to the window's"
+      echo "skipped: $KESTRUM_NEEDS_THREADS: under qemu's emulation a program keeps to one thread, so the flushes run on the window's thread, and this test needs them on their own"
       exit 77
     fi
     wine_step "first start of $(basename "$1")" 90 wine "$1" --gtest_list_tests >/dev/null ||
