@@ -26,7 +26,10 @@ void backUp(platform::Services& services, WindowPort& window, FileList& File1,
              platform::errorPathNotFound);
         return;
     }
-    if (!beginChanges(services, window, folders, span)) return;
+    // Held while it is listed: the listing is of the folder the command
+    // began with.
+    std::unique_ptr<platform::Folder> cache;
+    if (!beginChanges(services, window, folders, span, cache)) return;
     const platform::ErrorCode listed = File1.setPath(folders.cache);
     if (window.sessionEnding()) return; // the old list stays as it was
     if (listed != 0) {

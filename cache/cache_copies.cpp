@@ -1,5 +1,7 @@
 #include "cache/cache_copies.h"
 
+#include "cache/folders.h"
+
 #include <algorithm>
 
 namespace cache {
@@ -17,16 +19,10 @@ bool due(std::uint32_t when, std::uint32_t now) {
 
 } // namespace
 
-CacheCopies::CacheCopies(platform::Services& services, const Folders& folders, Done done)
-    : services_(services), folders_(folders), done_(std::move(done)), slots_(tempSlots) {}
-
-std::wstring CacheCopies::temp(std::size_t slot) const {
-    return cacheEntry(folders_, restoreTempName(slot));
-}
-
-std::wstring CacheCopies::target(const Item& item) const {
-    return cacheEntry(folders_, item.name);
-}
+CacheCopies::CacheCopies(platform::Services& services, platform::Folder& folder,
+                         const std::wstring& path, Done done)
+    : services_(services), folder_(folder), path_(path), done_(std::move(done)),
+      slots_(tempSlots) {}
 
 platform::ErrorCode CacheCopies::begin(std::wstring& stuck) {
     platform::ErrorCode first = 0;
@@ -34,7 +30,7 @@ platform::ErrorCode CacheCopies::begin(std::wstring& stuck) {
         const platform::ErrorCode error = clear(slot);
         if (error != 0 && first == 0) {
             first = error;
-            stuck = temp(slot);
+            stuck = restoreTempName(slot);
         }
     }
     // A slot that cannot be used is skipped for another; only when none is
@@ -42,7 +38,7 @@ platform::ErrorCode CacheCopies::begin(std::wstring& stuck) {
     if (freeSlot() == none) return first;
     // Opened once for the run. Where it cannot be (without administrator
     // rights, say), each copy is flushed through its own handle.
-    volumeWorks_ = services_.openVolume(folders_.cache, volume_) == 0;
+    volumeWorks_ = services_.openVolume(path_, volume_) == 0;
     return 0;
 }
 
@@ -61,12 +57,14 @@ void CacheCopies::copyInto(Item item) {
         std::size_t slot = freeSlot();
         if (slot == none && waitForSlot()) slot = freeSlot();
         if (slot == none) {
-            setAside(std::move(item), slotError(), false);
+            // No temporary name to be had for now: tried again at the end.
+            setAside(std::move(item), platform::errorCannotMake, false);
             return;
         }
         std::unique_ptr<platform::OpenCopy> copy;
         platform::CopySide side = platform::CopySide::Source;
-        const platform::ErrorCode error = services_.copyFile(item.from, temp(slot), copy, side);
+        const platform::ErrorCode error =
+            services_.copyFile(item.from, folder_, restoreTempName(slot), copy, side);
         if (error == 0) {
             batchSize_ += copy->size();
             slots_[slot].use = Use::Batch;
@@ -76,27 +74,34 @@ void CacheCopies::copyInto(Item item) {
             if (freeSlot() == none || batchSize_ >= batchBytes) flushBatch();
             return;
         }
+        // The copies that wait take room a copy on its own would have had,
+        // a new file's name included: they move first. A full disk says
+        // nothing of the temporary name.
+        if (platform::diskFull(error)) {
+            if (batch_.empty() || triedForSpace) {
+                fail(item, error);
+                return;
+            }
+            triedForSpace = true;
+            flushBatch();
+            continue;
+        }
         if (side == platform::CopySide::TempName) {
             // Whatever refused the name (a file another program planted or
             // holds, one deleted but kept while it is held): the slot waits,
-            // and another is tried. Only a second refusal is the file's.
+            // and another is tried. A file two names refused fails, as no
+            // copy of it could be made.
             unusable(slot, error);
             if (!slotRefused) {
                 slotRefused = true;
                 continue;
             }
-            fail(item, error);
+            fail(item, platform::errorCannotMake);
             return;
         }
         if (side == platform::CopySide::Source && platform::inUse(error)) {
             setAside(std::move(item), error, false);
             return;
-        }
-        // The copies that wait take room a copy on its own would have had.
-        if (platform::diskFull(error) && !batch_.empty() && !triedForSpace) {
-            triedForSpace = true;
-            flushBatch();
-            continue;
         }
         fail(item, error);
         return;
@@ -116,12 +121,6 @@ bool CacheCopies::waitForSlot() {
         retryDue();
     }
     return true;
-}
-
-platform::ErrorCode CacheCopies::slotError() const {
-    for (const Slot& s : slots_)
-        if ((s.use == Use::Leftover || s.use == Use::Foreign) && s.error != 0) return s.error;
-    return platform::errorSharingViolation; // every slot holds a copy that waits
 }
 
 void CacheCopies::flushBatch() {
@@ -159,7 +158,7 @@ void CacheCopies::flushBatch() {
 
 void CacheCopies::move(std::size_t slot) {
     Slot& s = slots_[slot];
-    const platform::ErrorCode error = moveOver(s, target(s.item));
+    const platform::ErrorCode error = moveOver(s);
     if (error == 0) {
         s.use = Use::Free;
         s.copy.reset();
@@ -185,26 +184,32 @@ void CacheCopies::move(std::size_t slot) {
     }
     Item item = std::move(s.item);
     clear(slot);
-    if (waited && platform::inUse(error)) {
-        fail(item, error); // it had its patience
-    } else if (platform::inUse(error) || error == platform::errorAccessDenied) {
-        // The real name is held (shared for deleting, a move over it is
-        // refused as access denied): tried again at the end of the run.
+    // Set aside at once, the real name is tried again at the end of the
+    // run; one that had its patience fails as in use.
+    if (platform::inUse(error) && !waited)
         setAside(std::move(item), error, true);
-    } else {
+    else
         fail(item, error);
-    }
 }
 
-platform::ErrorCode CacheCopies::moveOver(Slot& slot, const std::wstring& to) {
-    platform::ErrorCode error = slot.copy->moveTo(to);
-    if (error != platform::errorAccessDenied) return error;
-    // A read-only cache file refuses the move (an administrator's, or one an
-    // older version restored from a read-only source): cleared, and put
-    // back should the move still fail.
-    if (!services_.attributes(to).readOnly || services_.setReadOnly(to, false) != 0) return error;
-    error = slot.copy->moveTo(to);
-    if (error != 0) services_.setReadOnly(to, true);
+platform::ErrorCode CacheCopies::moveOver(Slot& slot) {
+    const std::wstring& name = slot.item.name;
+    platform::ErrorCode error = slot.copy->moveTo(name);
+    // Windows refuses to replace a file that another program has open,
+    // whatever it shares, and a read-only one (FAT says "already exists"
+    // to that): which it is decides what to do.
+    if (error != platform::errorAccessDenied && error != platform::errorAlreadyExists) return error;
+    const platform::ErrorCode why = services_.replaceBlocker(folder_, name);
+    if (platform::inUse(why)) return why;
+    // Let go meanwhile: once more.
+    if (why == 0) return slot.copy->moveTo(name);
+    // A read-only cache file (an administrator's, or one an older version
+    // restored from a read-only source): cleared, and put back should the
+    // move still fail.
+    if (why != platform::errorFileReadOnly || services_.setReadOnly(folder_, name, false) != 0)
+        return error;
+    error = slot.copy->moveTo(name);
+    if (error != 0) services_.setReadOnly(folder_, name, true);
     return error;
 }
 
@@ -215,7 +220,7 @@ platform::ErrorCode CacheCopies::clear(std::size_t slot) {
         error = s.copy->discard();
         s.copy.reset();
     } else {
-        error = services_.removeOwnFile(temp(slot));
+        error = services_.removeOwnFile(folder_, restoreTempName(slot));
     }
     if (error == 0) {
         s.use = Use::Free;
@@ -305,7 +310,7 @@ bool CacheCopies::finish() {
         std::vector<Item> items;
         items.swap(aside_);
         for (Item& item : items) {
-            if (item.targetHeld && services_.notHeld(target(item)) != 0)
+            if (item.targetHeld && platform::inUse(services_.replaceBlocker(folder_, item.name)))
                 aside_.push_back(std::move(item));
             else
                 copyInto(std::move(item));

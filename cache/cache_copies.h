@@ -5,7 +5,6 @@
 // a while (a virus scanner, a backup agent) are waited for, within bounds.
 #pragma once
 
-#include "cache/folders.h"
 #include "platform/services.h"
 
 #include <cstddef>
@@ -34,14 +33,16 @@ class CacheCopies {
     static constexpr std::uint32_t patience = 5000;
     static constexpr std::uint32_t longestWait = 250;
 
-    CacheCopies(platform::Services& services, const Folders& folders, Done done);
+    // Copies into the held cache folder `folder`, found at `path`.
+    CacheCopies(platform::Services& services, platform::Folder& folder, const std::wstring& path,
+                Done done);
     ~CacheCopies() { drop(); }
     CacheCopies(const CacheCopies&) = delete;
     CacheCopies& operator=(const CacheCopies&) = delete;
 
     // Removes what a killed run left and opens the volume. Returns 0, or,
     // when no temporary slot can be used, the error of the first leftover,
-    // named in `stuck`.
+    // whose name is put in `stuck`.
     platform::ErrorCode begin(std::wstring& stuck);
     // Copies `from` to the cache under `name`; told at once or later.
     void add(std::uint64_t order, const std::wstring& from, const std::wstring& name);
@@ -76,16 +77,12 @@ class CacheCopies {
         std::uint32_t wait = 0;        // the interval before that
     };
 
-    std::wstring temp(std::size_t slot) const;
-    std::wstring target(const Item& item) const;
     void copyInto(Item item);
     std::size_t freeSlot() const;
     bool waitForSlot();
-    // Why no slot is free: the refusal of the first that cannot be used.
-    platform::ErrorCode slotError() const;
     void flushBatch();
     void move(std::size_t slot);
-    platform::ErrorCode moveOver(Slot& slot, const std::wstring& to);
+    platform::ErrorCode moveOver(Slot& slot);
     // Removes the slot's copy, or what its name holds; 0 once it is free.
     platform::ErrorCode clear(std::size_t slot);
     void unusable(std::size_t slot, platform::ErrorCode error);
@@ -101,7 +98,8 @@ class CacheCopies {
     void fail(const Item& item, platform::ErrorCode error);
 
     platform::Services& services_;
-    const Folders& folders_;
+    platform::Folder& folder_;
+    std::wstring path_;
     Done done_;
     std::vector<Slot> slots_;
     std::vector<std::size_t> batch_; // the slots of the batch, in order

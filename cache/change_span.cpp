@@ -23,12 +23,18 @@ void runChanging(platform::Services& services, WindowPort& window, const ChangeS
 }
 
 bool beginChanges(platform::Services& services, WindowPort& window, const Folders& folders,
-                  const ChangeSpan& span) {
+                  const ChangeSpan& span, std::unique_ptr<platform::Folder>& folder) {
+    // Held from here to the end of the command: what it writes lands in
+    // this folder, whatever another program does to its path meanwhile.
+    if (const platform::ErrorCode error = services.holdFolder(folders.cache, folder)) {
+        span.refuse(L"无法使用dllcache文件夹", folders.cache, error);
+        return false;
+    }
     // A file in the cache folder, where only administrators and the system
     // may create files: no object a limited user can make stops a command
     // or lets two run at once, and a killed program's lock goes with it.
     std::unique_ptr<platform::Held> lock;
-    const platform::ErrorCode locked = services.lockFile(cacheEntry(folders, lockName), lock);
+    const platform::ErrorCode locked = services.lockFile(*folder, lockName, lock);
     if (locked == platform::errorSharingViolation) {
         window.messageBox(busyElsewhere, span.title, Buttons::Ok, Icon::Exclamation);
         return false;

@@ -6,6 +6,7 @@
 #include "platform/services.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace cache {
@@ -28,13 +29,14 @@ struct ChangeSpan {
 void runChanging(platform::Services& services, WindowPort& window, const ChangeSpan& span,
                  const std::function<void(const Folders&)>& work);
 
-// Begins the span that may change files: takes the cache folder's lock,
-// which keeps every other program's command out whoever runs it. False,
-// having said why, while another program's command holds it, or when it
-// cannot be taken for another reason: the command then changes nothing.
-// A command that does not write into the cache goes on without it where
-// only writing there is refused.
+// Begins the span that may change files: holds the cache folder in
+// `folder` for the rest of the command, and takes the lock in it, which
+// keeps every other program's command out whoever runs it. False, having
+// said why, when the folder cannot be held, while another program's
+// command holds the lock, or when that cannot be taken for another reason:
+// the command then changes nothing. A command that does not write into the
+// cache goes on without the lock where only writing there is refused.
 bool beginChanges(platform::Services& services, WindowPort& window, const Folders& folders,
-                  const ChangeSpan& span);
+                  const ChangeSpan& span, std::unique_ptr<platform::Folder>& folder);
 
 } // namespace cache

@@ -68,7 +68,8 @@ const wchar_t* const systemVariables =
 // Expands the value as Windows File Protection does, in winlogon, running
 // as the system: with the system's own variables only, never the user's
 // (which may shadow them) nor those a 32-bit program is given on 64-bit
-// Windows. False when a variable is not the system's.
+// Windows. A name the system has no variable for stays as text, as the
+// system's own expansion leaves it.
 class SystemExpansion {
   public:
     SystemExpansion(platform::Services& services, const std::wstring& windowsFolder)
@@ -76,8 +77,8 @@ class SystemExpansion {
         if (windows_.size() > 3 && windows_.back() == L'\\') windows_.pop_back();
     }
 
-    bool expand(const std::wstring& text, std::wstring& out, int depth = 0) {
-        out.clear();
+    std::wstring expand(const std::wstring& text, int depth = 0) {
+        std::wstring out;
         for (std::size_t at = 0; at < text.size();) {
             const std::size_t open = text.find(L'%', at);
             const std::size_t close = open == std::wstring::npos ? open : text.find(L'%', open + 1);
@@ -87,17 +88,22 @@ class SystemExpansion {
             }
             out += text.substr(at, open - at);
             std::wstring value;
-            if (!variable(text.substr(open + 1, close - open - 1), value, depth)) return false;
-            out += value;
-            at = close + 1;
+            if (variable(text.substr(open + 1, close - open - 1), value, depth)) {
+                out += value;
+                at = close + 1;
+            } else {
+                // Kept with its opening %; its closing one may open the next.
+                out += text.substr(open, close - open);
+                at = close;
+            }
         }
-        return true;
+        return out;
     }
 
   private:
     bool variable(const std::wstring& name, std::wstring& value, int depth) {
         // A system variable may name others (windir is %SystemRoot%); a loop
-        // among them names nothing.
+        // among them stays text.
         constexpr int deepest = 8;
         if (name.empty() || depth > deepest) return false;
         const std::wstring key = services_.caseKey(name);
@@ -110,7 +116,8 @@ class SystemExpansion {
         std::wstring text;
         if (services_.machineValue(systemVariables, name, text) != platform::ValueKind::Text)
             return false;
-        return expand(text, value, depth + 1);
+        value = expand(text, depth + 1);
+        return true;
     }
     // Where Windows was started from, as the system keeps it; the Windows
     // folder where that cannot be read.
@@ -130,13 +137,16 @@ class SystemExpansion {
 std::wstring cacheFolderSet(platform::Services& services, const std::wstring& windowsFolder) {
     SystemExpansion system(services, windowsFolder);
     for (const wchar_t* key : cachePlaces) {
-        std::wstring text, expanded;
+        std::wstring text;
         // Expanded whatever its type: a plain string typed by hand with
         // %SystemRoot% in it means the same.
-        if (services.machineValue(key, L"SFCDllCacheDir", text) != platform::ValueKind::Text ||
-            !system.expand(text, expanded))
+        if (services.machineValue(key, L"SFCDllCacheDir", text) != platform::ValueKind::Text)
             continue;
-        const std::wstring folder = movedCacheFolder(expanded);
+        std::wstring folder = movedCacheFolder(system.expand(text));
+        // In the form every later call, Win32 or native, takes as it is:
+        // C:\x\.\cache, C:\x/cache and a doubled backslash name the folder
+        // Windows uses.
+        if (!folder.empty()) folder = movedCacheFolder(services.fullPath(folder));
         if (!folder.empty()) return folder;
     }
     return std::wstring();

@@ -141,16 +141,25 @@ void restore(platform::Services& services, WindowPort& window, DirList& Dir1,
     }
 
     // Anything named dllcache counts: a file of that name is not replaced,
-    // and the command then says it cannot use the folder.
-    if (!services.attributes(folders.cache).exists) services.createFolder(folders.cache);
-    if (!beginChanges(services, window, folders, span)) {
+    // and the command then says it cannot use the folder. A folder that
+    // turns up between the look and its creation is not the program's:
+    // never taken unseen.
+    if (!services.attributes(folders.cache).exists) {
+        if (const platform::ErrorCode error = services.createFolder(folders.cache)) {
+            window.setBusyCursor(false);
+            span.refuse(L"无法建立dllcache文件夹", folders.cache, error);
+            return;
+        }
+    }
+    std::unique_ptr<platform::Folder> cache;
+    if (!beginChanges(services, window, folders, span, cache)) {
         window.setBusyCursor(false);
         return;
     }
     RestoreCounts counts;
     FileReport failures;
     CacheCopies copies(
-        services, folders,
+        services, *cache, folders.cache,
         [&](std::uint64_t order, const std::wstring& name, platform::ErrorCode error) {
             if (error != 0) {
                 ++counts.failed;
@@ -164,8 +173,8 @@ void restore(platform::Services& services, WindowPort& window, DirList& Dir1,
     std::wstring leftover;
     if (const platform::ErrorCode stuck = copies.begin(leftover)) {
         window.setBusyCursor(false);
-        failed(window, failureText(L"无法删除上次还原留下的临时文件,没有还原任何文件", leftover,
-                                   services, stuck));
+        failed(window, failureText(L"无法删除上次还原留下的临时文件,没有还原任何文件",
+                                   cacheEntry(folders, leftover), services, stuck));
         return;
     }
 

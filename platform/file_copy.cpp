@@ -17,8 +17,8 @@ namespace {
 
 class Win32Copy : public OpenCopy {
   public:
-    Win32Copy(FileHandle file, std::wstring temp)
-        : file_(std::move(file)), temp_(std::move(temp)) {}
+    Win32Copy(Win32Services& services, FileHandle file, Win32Folder& folder, std::wstring temp)
+        : services_(services), file_(std::move(file)), folder_(folder), temp_(std::move(temp)) {}
     ~Win32Copy() override { discard(); }
     HANDLE handle() const { return file_.get(); }
     void finished(std::uint64_t size, std::uint32_t serial) {
@@ -28,47 +28,52 @@ class Win32Copy : public OpenCopy {
     std::uint64_t size() const override { return size_; }
     std::uint32_t volumeSerial() const override { return serial_; }
     ErrorCode flush() override { return ::FlushFileBuffers(file_.get()) ? 0 : ::GetLastError(); }
-    ErrorCode moveTo(const std::wstring& to) override {
+    ErrorCode moveTo(const std::wstring& name) override {
         const RedirectionOff realSystemFolder;
         if (file_) {
-            const ErrorCode error = renameThroughHandle(file_.get(), to);
+            const ErrorCode error = renameThroughHandle(file_.get(), folder_, name);
             if (error != errorNotSupported) {
                 // Its data is on the disk already: nothing is left to fail.
                 if (error == 0) file_.reset();
-                moved_ = error == 0;
+                gone_ = error == 0;
                 return error;
             }
             file_.reset(); // moved by name instead
         }
-        if (!::MoveFileExW(temp_.c_str(), to.c_str(),
+        if (!::MoveFileExW(folder_.pathOf(temp_).c_str(), folder_.pathOf(name).c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return ::GetLastError();
-        moved_ = true;
+        gone_ = true;
         return 0;
     }
     ErrorCode discard() override {
-        if (moved_) return 0;
-        const RedirectionOff realSystemFolder;
+        if (gone_) return 0;
         if (file_) {
-            // Open and shared with no one: the name goes as the handle closes.
+            const RedirectionOff realSystemFolder;
+            // Open and shared with no one: the name goes as the handle
+            // closes, unless something below the sharing rules (a virus
+            // scanner's filter) has it open too.
             const bool marked = deleteThroughHandle(file_.get()) == 0;
             file_.reset();
             if (marked) {
-                moved_ = true; // nothing left to do
-                return 0;
+                const ErrorCode error = services_.nameGone(folder_, temp_);
+                gone_ = error == 0;
+                return error;
             }
         }
-        const ErrorCode error = removeLeftover(temp_);
-        moved_ = error == 0;
+        const ErrorCode error = services_.removeOwnFile(folder_, temp_);
+        gone_ = error == 0;
         return error;
     }
 
   private:
+    Win32Services& services_;
     FileHandle file_;
+    Win32Folder& folder_;
     std::wstring temp_;
     std::uint64_t size_ = 0;
     std::uint32_t serial_ = 0;
-    bool moved_ = false; // or removed: nothing of it is left to remove
+    bool gone_ = false; // moved or removed: nothing of it is left to remove
 };
 
 class Win32Volume : public Volume {
@@ -140,8 +145,9 @@ class Worker {
 
 } // namespace
 
-ErrorCode Win32Services::copyFile(const std::wstring& from, const std::wstring& to,
-                                  std::unique_ptr<OpenCopy>& copy, CopySide& side) {
+ErrorCode Win32Services::copyFile(const std::wstring& from, Folder& folder,
+                                  const std::wstring& name, std::unique_ptr<OpenCopy>& copy,
+                                  CopySide& side) {
     RedirectionOff realSystemFolder;
     // A copy loop of our own rather than CopyFileEx: the copy stays open, so
     // its own handle flushes it later without a look-up by name, and no
@@ -159,17 +165,19 @@ ErrorCode Win32Services::copyFile(const std::wstring& from, const std::wstring& 
     const DWORD kept =
         info.dwFileAttributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-    // A new file, opened without following a link: a name that exists is
-    // never opened, so a file planted there is never written through.
+    // A new file in the held folder, shared with no one: a name that exists
+    // is never opened, so a file planted there is never written through.
     // Delete access, so that it is renamed or removed through this handle.
     side = CopySide::TempName;
-    FileHandle created(::CreateFileW(to.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                     (kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL) |
-                                         FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
-                                     nullptr));
-    if (!created) return ::GetLastError();
+    using namespace open_options;
+    FileHandle created;
+    if (const ErrorCode error =
+            openOwn(folder, name, GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, 0, create,
+                    nonDirectory | sequential, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, created))
+        return error;
     // Removed through its handle when it goes out of scope unfinished.
-    auto made = std::make_unique<Win32Copy>(std::move(created), to);
+    auto made = std::make_unique<Win32Copy>(*this, std::move(created),
+                                            static_cast<Win32Folder&>(folder), name);
     const HANDLE target = made->handle();
     side = CopySide::Target;
     // Between chunks the window goes on answering; giving up leaves no

@@ -20,6 +20,7 @@ constexpr ErrorCode errorFileNotFound = 2;
 constexpr ErrorCode errorPathNotFound = 3;
 constexpr ErrorCode errorNotAFolder = 267; // ERROR_DIRECTORY
 constexpr ErrorCode errorCancelled = 1223; // ERROR_CANCELLED: a long call gave up
+constexpr ErrorCode errorInvalidHandle = 6;
 constexpr ErrorCode errorAccessDenied = 5;
 constexpr ErrorCode errorWriteProtect = 19;
 constexpr ErrorCode errorSharingViolation = 32;
@@ -27,7 +28,15 @@ constexpr ErrorCode errorLockViolation = 33;
 constexpr ErrorCode errorHandleDiskFull = 39;
 constexpr ErrorCode errorNetworkAccessDenied = 65;
 constexpr ErrorCode errorFileExists = 80;
+// ERROR_CANNOT_MAKE: no temporary name could be made for a file's copy.
+constexpr ErrorCode errorCannotMake = 82;
+constexpr ErrorCode errorInvalidParameter = 87;
 constexpr ErrorCode errorDiskFull = 112;
+constexpr ErrorCode errorInvalidName = 123;
+constexpr ErrorCode errorAlreadyExists = 183;
+// ERROR_FILE_READ_ONLY: what keeps a replace from working is the target's
+// read-only attribute.
+constexpr ErrorCode errorFileReadOnly = 6009;
 // ERROR_CANT_ACCESS_FILE: a name the program wants for a file of its own
 // holds a link, a reparse point, a folder or a read-only file: something it
 // did not make, which it leaves alone.
@@ -84,14 +93,14 @@ class OpenCopy {
     // The serial number of the volume the data went to.
     virtual std::uint32_t volumeSerial() const = 0;
     virtual ErrorCode flush() = 0;
-    // Gives the copy its real name `to` in one step, replacing the file
-    // there, and closes it: through its own handle, so that no other
-    // program ever sees it under the temporary name. Where the file system
-    // cannot do that, it is closed and moved by name. On failure the copy
-    // stays as it was and may be moved again.
-    virtual ErrorCode moveTo(const std::wstring& to) = 0;
+    // Gives the copy the name `name` in its own folder in one step,
+    // replacing the file there, and closes it: through its own handle, so
+    // that no other program ever sees it under the temporary name. Where
+    // the file system cannot do that, it is closed and moved by name. On
+    // failure the copy stays as it was and may be moved again.
+    virtual ErrorCode moveTo(const std::wstring& name) = 0;
     // Removes the copy. 0 once its temporary name is gone; else why the
-    // name remains (possible only where the copy had to be closed).
+    // name remains (another program still has it open).
     virtual ErrorCode discard() = 0;
 };
 
@@ -112,6 +121,12 @@ class Held {
   public:
     virtual ~Held() = default;
 };
+
+// The cache folder, held open for the span of a command: no other program
+// can rename or remove it meanwhile (on Windows, nor any folder above it),
+// and the names in it are reached through it, never by a path looked up
+// again, so a folder swapped for another changes nothing a command writes.
+class Folder : public Held {};
 
 class Services {
   public:
@@ -135,27 +150,34 @@ class Services {
     // (without "." and ".."). Their order is the file system's.
     virtual ErrorCode listFolder(const std::wstring& folder, bool directories,
                                  std::vector<FolderEntry>& entries) = 0;
+    // `path` in the system's normal form (no "." or ".." segments, no
+    // doubled separators, backslashes only), as a Win32 call would take it.
+    virtual std::wstring fullPath(const std::wstring& path) = 0;
     // Creates the cache folder (its last level only) so that only
     // administrators and the system may write into it, whatever the rights
-    // of the folder above.
+    // of the folder above. Fails with errorAlreadyExists when it exists.
     virtual ErrorCode createFolder(const std::wstring& path) = 0;
+    // Holds the folder `path` (see Folder); errorNotAFolder for a file.
+    virtual ErrorCode holdFolder(const std::wstring& path, std::unique_ptr<Folder>& folder) = 0;
     // Removes a file whatever its attributes (read-only, hidden, system).
     virtual ErrorCode deleteFile(const std::wstring& path) = 0;
-    // Removes a file of the program's own left at `path` (a temporary copy
-    // of a killed run, a lock), through a handle that does not follow
-    // links, and only when it is a plain file with one link that is not
-    // read-only (the program's own never are). 0 once no file
+    // The calls below that take a Folder and a bare `name` reach the name
+    // through the held folder, without following a link there.
+
+    // Removes a file of the program's own left at `name` (a temporary copy
+    // of a killed run, a lock), only when it is a plain file with one link
+    // that is not read-only (the program's own never are). 0 once no file
     // of that name remains; errorNotPlainFile, untouched, for a link, a
-    // reparse point or a folder; else why the name remains (another program
-    // holds the file, or holds it deleted: the system keeps the name until
-    // it lets go).
-    virtual ErrorCode removeOwnFile(const std::wstring& path) = 0;
-    // Copies `from` to a new file `to`, which must not exist: a name that
-    // exists is never opened. The copy has the source's attributes but
-    // read-only (so that it can be moved, replaced and removed) and its
-    // last-write date, and stays open in `copy`. A failure leaves no file
-    // at `to` and says in `side` where it failed.
-    virtual ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
+    // reparse point, a folder or a read-only file; else why the name
+    // remains (another program holds the file, or holds it deleted: the
+    // system keeps the name until it lets go).
+    virtual ErrorCode removeOwnFile(Folder& folder, const std::wstring& name) = 0;
+    // Copies `from` to a new file `name` in `folder`, which must not exist:
+    // a name that exists is never opened. The copy has the source's
+    // attributes but read-only (so that it can be moved, replaced and
+    // removed) and its last-write date, and stays open in `copy`. A failure
+    // leaves no file at `name` and says in `side` where it failed.
+    virtual ErrorCode copyFile(const std::wstring& from, Folder& folder, const std::wstring& name,
                                std::unique_ptr<OpenCopy>& copy, CopySide& side) = 0;
     // The volume holding `path`, opened for whole-volume flushes. Fails
     // where the system does not allow them (without administrator rights).
@@ -169,17 +191,20 @@ class Services {
     // Waits `ms` milliseconds, the window answering. False when it gave up
     // early because the call in progress must stop (the session ends).
     virtual bool pause(std::uint32_t ms) = 0;
-    // Creates `path` (or opens it, when left over, whatever its attributes)
+    // Creates `name` (or opens it, when left over, whatever its attributes)
     // so that no other program can open it while `held` lives; it is
     // removed when released, also by a program that is killed. Fails with
     // errorSharingViolation while another program holds it.
-    virtual ErrorCode lockFile(const std::wstring& path, std::unique_ptr<Held>& held) = 0;
-    // 0 when no other program has `path` open (or there is no such file),
-    // so that a move over it is not refused for that.
-    virtual ErrorCode notHeld(const std::wstring& path) = 0;
-    // Through a handle that does not follow links, and only for a plain
-    // file with one link: else errorNotPlainFile, unchanged.
-    virtual ErrorCode setReadOnly(const std::wstring& path, bool readOnly) = 0;
+    virtual ErrorCode lockFile(Folder& folder, const std::wstring& name,
+                               std::unique_ptr<Held>& held) = 0;
+    // What would make Windows refuse to move a file over `name`:
+    // errorSharingViolation while another program has it open, in any
+    // mode; errorFileReadOnly when it is read-only; 0 for neither (or no
+    // such file); else why it could not be asked.
+    virtual ErrorCode replaceBlocker(Folder& folder, const std::wstring& name) = 0;
+    // Only for a plain file with one link: else errorNotPlainFile,
+    // unchanged.
+    virtual ErrorCode setReadOnly(Folder& folder, const std::wstring& name, bool readOnly) = 0;
     // Creates `path` afresh (replacing a previous file whatever its
     // attributes, or failing with the reason it cannot be removed) and
     // writes all of

@@ -197,6 +197,22 @@ ErrorCode Win32Services::listFolder(const std::wstring& folder, bool directories
         [&](Listing how) { return listFolderWith(how, folder, directories, entries, beat); });
 }
 
+std::wstring Win32Services::fullPath(const std::wstring& path) {
+    // Asked again with the size it needs; as it stands where it fails.
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (int tries = 0; tries < 4; ++tries) {
+        const DWORD n = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()),
+                                           &buffer[0], nullptr);
+        if (n == 0) break;
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            return buffer;
+        }
+        buffer.assign(n, L'\0');
+    }
+    return path;
+}
+
 ErrorCode Win32Services::deleteFile(const std::wstring& path) {
     const RedirectionOff realSystemFolder;
     return removeFile(path);

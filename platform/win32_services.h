@@ -1,6 +1,7 @@
 // The services over Win32, for the real program and the Windows tests.
 #pragma once
 
+#include "platform/handles.h"
 #include "platform/services.h"
 
 #include <functional>
@@ -48,20 +49,31 @@ class Win32Services : public Services {
     Attributes attributes(const std::wstring& path) override;
     ErrorCode listFolder(const std::wstring& folder, bool directories,
                          std::vector<FolderEntry>& entries) override;
-    ErrorCode createFolder(const std::wstring& path) override;
+    std::wstring fullPath(const std::wstring& path) override;
     ErrorCode deleteFile(const std::wstring& path) override;
-    // In own_files.cpp, with lockFile, notHeld, setReadOnly and createFolder.
-    ErrorCode removeOwnFile(const std::wstring& path) override;
+    // In own_files.cpp: the held folder and what is done through it.
+    ErrorCode createFolder(const std::wstring& path) override;
+    ErrorCode holdFolder(const std::wstring& path, std::unique_ptr<Folder>& folder) override;
+    ErrorCode removeOwnFile(Folder& folder, const std::wstring& name) override;
+    ErrorCode lockFile(Folder& folder, const std::wstring& name,
+                       std::unique_ptr<Held>& held) override;
+    ErrorCode replaceBlocker(Folder& folder, const std::wstring& name) override;
+    ErrorCode setReadOnly(Folder& folder, const std::wstring& name, bool readOnly) override;
+    // Opens `name` in `folder` without following a link there; once more
+    // following it where the file system knows no links and refuses the
+    // flag (some network redirectors). For synchronous use.
+    ErrorCode openOwn(Folder& folder, const std::wstring& name, ACCESS_MASK access, ULONG share,
+                      ULONG disposition, ULONG options, ULONG attributes, FileHandle& file);
+    // 0 once nothing is left of `name` in `folder`, else why it stays:
+    // another program still has it open, deleted.
+    ErrorCode nameGone(Folder& folder, const std::wstring& name);
     // In file_copy.cpp: the copy, the flushes and what waits for files in use.
-    ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
+    ErrorCode copyFile(const std::wstring& from, Folder& folder, const std::wstring& name,
                        std::unique_ptr<OpenCopy>& copy, CopySide& side) override;
     ErrorCode openVolume(const std::wstring& path, std::unique_ptr<Volume>& volume) override;
     void aside(const std::function<void()>& work) override;
     std::uint32_t ticks() override;
     bool pause(std::uint32_t ms) override;
-    ErrorCode lockFile(const std::wstring& path, std::unique_ptr<Held>& held) override;
-    ErrorCode notHeld(const std::wstring& path) override;
-    ErrorCode setReadOnly(const std::wstring& path, bool readOnly) override;
     ErrorCode writeNewFile(const std::wstring& path, const std::string& bytes) override;
     ErrorCode replaceFile(const std::wstring& from, const std::wstring& to) override;
     ErrorCode openRead(const std::wstring& path, std::unique_ptr<ByteReader>& reader) override;
@@ -72,6 +84,15 @@ class Win32Services : public Services {
     std::wstring caseKey(const std::wstring& name) override;
     void shellOpen(const std::string& address, int showCommand) override;
     std::wstring errorReason(ErrorCode error) override;
+
+  protected:
+    // NtCreateFile of `name` relative to `folder`, the one way a name in
+    // the cache folder is opened: a swap of the folder, or of any folder
+    // above it, changes nothing it reaches. The tests give answers here
+    // of file systems Wine does not have.
+    virtual ErrorCode openRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access,
+                                   ULONG share, ULONG disposition, ULONG options, ULONG attributes,
+                                   FileHandle& file);
 
   private:
     ListingChoice listing_{systemHasFastListing() ? Listing::Fast : Listing::Compatible};

@@ -204,20 +204,24 @@ TEST_F(BackupFailure, SessionEndingKeepsTheOldListAndShowsNothing) {
 // as free. Neither changes anything, and the lock is never listed. A cache
 // the backup may only read, or that has no room, is listed without it.
 TEST_F(BackupFailure, AnotherProgramsCommandChangesNothing) {
-    std::unique_ptr<platform::Held> other;
-    ASSERT_EQ(services.lockFile(cacheDir + L"\\kestrum.lock", other), 0u);
+    services.locked.insert(cacheDir + L"\\kestrum.lock"); // another program's
     run();
     ASSERT_EQ(window.boxes.size(), 2u);
     EXPECT_EQ(window.boxes[1].text, L"另一个Kestrum正在备份或还原系统文件缓存,请稍后再试。");
     EXPECT_EQ(window.boxes[1].icon, cache::Icon::Exclamation);
     EXPECT_EQ(services.at(listPath).data, "old.dll\r\n");
     EXPECT_TRUE(window.backupEnabled);
-    other.reset();
+    services.locked.clear();
 
-    services.failLock[cacheDir + L"\\kestrum.lock"] = 1117;
-    window.boxes.clear();
-    run();
-    expectReported(cacheDir, 1117);
+    // A lock refused for another reason, or a folder it cannot hold: the
+    // backup is refused and lists nothing.
+    for (auto* fails : {&services.failLock, &services.failHold}) {
+        (*fails)[fails == &services.failLock ? cacheDir + L"\\kestrum.lock" : cacheDir] = 1117;
+        window.boxes.clear();
+        run();
+        expectReported(cacheDir, 1117);
+        fails->clear();
+    }
     services.failLock[cacheDir + L"\\kestrum.lock"] = fake::diskFull;
     for (int readOnly = 0; readOnly < 2; ++readOnly) {
         if (readOnly) services.readOnlyFolders.insert(cacheDir);

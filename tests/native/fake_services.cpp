@@ -47,8 +47,10 @@ class Copy : public platform::OpenCopy {
         s_.nodes.at(path_).cachedOnly = false;
         return 0;
     }
-    platform::ErrorCode moveTo(const std::wstring& to) override {
+    platform::ErrorCode moveTo(const std::wstring& name) override {
+        const std::wstring to = Services::join(Services::parentOf(path_), name);
         s_.touched.push_back(to);
+        if (name.find_first_of(L"\\/") != std::wstring::npos) return invalidName;
         const platform::ErrorCode error = s_.moveCopy(path_, to);
         if (error == 0) close();
         return error;
@@ -86,6 +88,15 @@ class FakeVolume : public platform::Volume {
   private:
     Services& s_;
     std::uint32_t serial_;
+};
+
+class HeldFolder : public platform::Folder {
+  public:
+    HeldFolder(Services& s, std::wstring path) : s_(s) { s_.heldFolders[this] = std::move(path); }
+    ~HeldFolder() override { s_.heldFolders.erase(this); }
+
+  private:
+    Services& s_;
 };
 
 class Lock : public platform::Held {
@@ -152,6 +163,18 @@ std::wstring Services::strip(std::wstring folder) {
     return folder;
 }
 
+platform::ErrorCode Services::within(platform::Folder& folder, const std::wstring& name,
+                                     std::wstring& path) {
+    const auto held = heldFolders.find(&folder);
+    if (held == heldFolders.end()) return platform::errorInvalidHandle;
+    path = join(held->second, name);
+    touched.push_back(path);
+    if (name.empty() || name == L"." || name == L".." ||
+        name.find_first_of(L"\\/") != std::wstring::npos)
+        return invalidName;
+    return 0;
+}
+
 bool Services::isDir(const std::wstring& path) const {
     auto it = nodes.find(strip(path));
     return it != nodes.end() && it->second.directory;
@@ -204,11 +227,11 @@ platform::ErrorCode Services::moveCopy(const std::wstring& from, const std::wstr
     if (auto f = failReplace.find(to); f != failReplace.end()) return f->second;
     settle(to);
     if (auto dst = nodes.find(to); dst != nodes.end()) {
-        // Held without sharing it for deleting, Windows answers a sharing
-        // violation; held shared, deleted and kept, read-only or a folder,
-        // access denied.
-        if (held(to)) return sharesDelete.count(to) != 0 ? accessDenied : sharing;
-        if (dst->second.deletePending || dst->second.readOnly || dst->second.directory)
+        // Held in any mode, deleted and kept, read-only or a folder: access
+        // denied; FAT refuses a read-only one as "already exists".
+        if (dst->second.readOnly && fat) return alreadyExists;
+        if (held(to) || dst->second.deletePending || dst->second.readOnly ||
+            dst->second.directory)
             return accessDenied;
     }
     // Only the name is replaced: a link there goes, not what it points to.
@@ -274,6 +297,41 @@ platform::ErrorCode Services::listFolder(const std::wstring& folder, bool direct
     return 0;
 }
 
+std::wstring Services::fullPath(const std::wstring& path) {
+    std::wstring text = path;
+    std::replace(text.begin(), text.end(), L'/', L'\\');
+    const bool unc = text.rfind(L"\\\\", 0) == 0;
+    std::vector<std::wstring> parts;
+    std::size_t at = unc ? 2 : 0;
+    while (at <= text.size()) {
+        const std::size_t end = std::min(text.find(L'\\', at), text.size());
+        std::wstring part = text.substr(at, end - at);
+        at = end + 1;
+        if (part.empty() || part == L".") continue;
+        if (part == L"..") {
+            if (parts.size() > (unc ? 2u : 1u)) parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    std::wstring out = unc ? L"\\\\" : L"";
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        out += (i != 0 ? L"\\" : L"") + parts[i];
+    if (!unc && parts.size() == 1) out += L'\\';
+    return out;
+}
+
+platform::ErrorCode Services::holdFolder(const std::wstring& path,
+                                         std::unique_ptr<platform::Folder>& folder) {
+    touched.push_back(path);
+    if (auto f = failHold.find(path); f != failHold.end()) return f->second;
+    // Paths are taken as they stand: one not in normal form names nothing.
+    if (!has(strip(path))) return pathNotFound;
+    if (!isDir(path)) return platform::errorNotAFolder;
+    folder = std::make_unique<HeldFolder>(*this, strip(path));
+    return 0;
+}
+
 platform::ErrorCode Services::createFolder(const std::wstring& path) {
     touched.push_back(path);
     if (auto f = failCreate.find(path); f != failCreate.end()) return f->second;
@@ -295,8 +353,9 @@ platform::ErrorCode Services::deleteFile(const std::wstring& path) {
     return 0;
 }
 
-platform::ErrorCode Services::removeOwnFile(const std::wstring& path) {
-    touched.push_back(path);
+platform::ErrorCode Services::removeOwnFile(platform::Folder& folder, const std::wstring& name) {
+    std::wstring path;
+    if (const platform::ErrorCode error = within(folder, name, path)) return error;
     settle(path);
     auto it = nodes.find(path);
     if (it == nodes.end()) return 0;
@@ -314,11 +373,14 @@ platform::ErrorCode Services::removeOwnFile(const std::wstring& path) {
     return 0;
 }
 
-platform::ErrorCode Services::copyFile(const std::wstring& from, const std::wstring& to,
+platform::ErrorCode Services::copyFile(const std::wstring& from, platform::Folder& folder,
+                                       const std::wstring& name,
                                        std::unique_ptr<platform::OpenCopy>& copy,
                                        platform::CopySide& side) {
     touched.push_back(from);
-    touched.push_back(to);
+    side = platform::CopySide::TempName;
+    std::wstring to;
+    if (const platform::ErrorCode error = within(folder, name, to)) return error;
     side = platform::CopySide::Source;
     if (!beat(from)) return platform::errorCancelled;
     if (held(from)) return sharing;
@@ -332,11 +394,12 @@ platform::ErrorCode Services::copyFile(const std::wstring& from, const std::wstr
         return dst->second.deletePending ? accessDenied : fileExists;
     if (!isDir(parentOf(to))) return pathNotFound;
     if (readOnlyFolders.count(parentOf(to)) != 0) return accessDenied;
+    const bool limited = cacheRoom != static_cast<std::uint64_t>(-1);
+    if (limited && cacheBytes() >= cacheRoom) return diskFull; // no room for its name
     side = platform::CopySide::Target;
     if (auto f = failCopyMidway.find(from); f != failCopyMidway.end()) return f->second;
     Node made = src->second;
-    if (cacheRoom != static_cast<std::uint64_t>(-1) && cacheBytes() + made.data.size() > cacheRoom)
-        return diskFull;
+    if (limited && cacheBytes() + made.data.size() > cacheRoom) return diskFull;
     made.hidden = made.system = made.readOnly = false;
     made.cachedOnly = true;
     nodes[to] = made;
@@ -360,9 +423,10 @@ bool Services::pause(std::uint32_t ms) {
     return beat(L"pause");
 }
 
-platform::ErrorCode Services::lockFile(const std::wstring& path,
+platform::ErrorCode Services::lockFile(platform::Folder& folder, const std::wstring& name,
                                        std::unique_ptr<platform::Held>& held) {
-    touched.push_back(path);
+    std::wstring path;
+    if (const platform::ErrorCode error = within(folder, name, path)) return error;
     if (auto f = failLock.find(path); f != failLock.end()) return f->second;
     if (locked.count(path) != 0) return sharing;
     if (!isDir(parentOf(path))) return pathNotFound;
@@ -373,16 +437,21 @@ platform::ErrorCode Services::lockFile(const std::wstring& path,
     return 0;
 }
 
-platform::ErrorCode Services::notHeld(const std::wstring& path) {
-    touched.push_back(path);
+platform::ErrorCode Services::replaceBlocker(platform::Folder& folder, const std::wstring& name) {
+    std::wstring path;
+    if (const platform::ErrorCode error = within(folder, name, path)) return error;
     settle(path);
-    if (auto it = nodes.find(path); it != nodes.end() && it->second.deletePending)
-        return accessDenied;
-    return held(path) ? sharing : 0;
+    auto it = nodes.find(path);
+    if (it == nodes.end()) return 0;
+    if (it->second.deletePending) return accessDenied;
+    if (held(path)) return sharing;
+    return it->second.readOnly ? platform::errorFileReadOnly : 0;
 }
 
-platform::ErrorCode Services::setReadOnly(const std::wstring& path, bool readOnly) {
-    touched.push_back(path);
+platform::ErrorCode Services::setReadOnly(platform::Folder& folder, const std::wstring& name,
+                                          bool readOnly) {
+    std::wstring path;
+    if (const platform::ErrorCode error = within(folder, name, path)) return error;
     auto it = nodes.find(path);
     if (it == nodes.end()) return fileNotFound;
     if (!plain(it->second)) return platform::errorNotPlainFile;

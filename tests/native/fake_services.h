@@ -24,6 +24,7 @@ constexpr platform::ErrorCode sharing = 32;
 constexpr platform::ErrorCode fileExists = 80;
 constexpr platform::ErrorCode diskFull = 112;
 constexpr platform::ErrorCode alreadyExists = 183;
+constexpr platform::ErrorCode invalidName = 123;
 
 inline std::wstring lower(std::wstring s) {
     for (wchar_t& c : s)
@@ -83,7 +84,12 @@ class Services : public platform::Services {
 
     std::map<std::wstring, Node, PathLess> nodes;
     std::map<std::wstring, platform::ErrorCode, PathLess> failList, failWrite, failReplace,
-        failCopy, failOpen, failCreate, failDelete, failFlush;
+        failCopy, failOpen, failCreate, failDelete, failFlush, failHold;
+    // Folders held now, by the object that holds each.
+    std::map<const platform::Folder*, std::wstring> heldFolders;
+    // The cache's file system is FAT: a replace of a read-only file is
+    // refused as "already exists", not access denied.
+    bool fat = false;
     // Bytes a reader hands out per call, to exercise buffer boundaries.
     std::size_t readChunk = 1 << 16;
     // Reading fails once this many bytes were read (unset: never), in
@@ -120,7 +126,8 @@ class Services : public platform::Services {
     // be created or removed there.
     std::set<std::wstring, PathLess> readOnlyFolders;
     std::set<std::wstring, PathLess> locked; // lock files held now
-    // Room for the cache folder's files, in bytes.
+    // Room for the cache folder's files, in bytes; a new file is refused
+    // when none is left.
     std::uint64_t cacheRoom = static_cast<std::uint64_t>(-1);
     std::uint32_t clock = 0;  // milliseconds, moved on by pauses only
     std::uint32_t paused = 0; // milliseconds of pauses in all
@@ -143,6 +150,14 @@ class Services : public platform::Services {
     const Node& at(const std::wstring& path) const { return nodes.at(path); }
     static std::wstring parentOf(const std::wstring& path);
     static std::wstring strip(std::wstring folder);
+    static std::wstring join(const std::wstring& folder, const std::wstring& name) {
+        return strip(folder) + (strip(folder).back() == L'\\' ? L"" : L"\\") + name;
+    }
+    // The path of `name` in a held folder; else why a native call refuses
+    // it: a folder not held now, or a name that is not bare (a separator,
+    // an empty, "." or ".." part).
+    platform::ErrorCode within(platform::Folder& folder, const std::wstring& name,
+                               std::wstring& path);
     bool isDir(const std::wstring& path) const;
     // Names of the files directly in `folder`, in listing order.
     std::vector<std::wstring> fileNames(const std::wstring& folder);
@@ -163,10 +178,14 @@ class Services : public platform::Services {
     platform::Attributes attributes(const std::wstring& path) override;
     platform::ErrorCode listFolder(const std::wstring& folder, bool directories,
                                    std::vector<platform::FolderEntry>& entries) override;
+    std::wstring fullPath(const std::wstring& path) override;
     platform::ErrorCode createFolder(const std::wstring& path) override;
+    platform::ErrorCode holdFolder(const std::wstring& path,
+                                   std::unique_ptr<platform::Folder>& folder) override;
     platform::ErrorCode deleteFile(const std::wstring& path) override;
-    platform::ErrorCode removeOwnFile(const std::wstring& path) override;
-    platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
+    platform::ErrorCode removeOwnFile(platform::Folder& folder, const std::wstring& name) override;
+    platform::ErrorCode copyFile(const std::wstring& from, platform::Folder& folder,
+                                 const std::wstring& name,
                                  std::unique_ptr<platform::OpenCopy>& copy,
                                  platform::CopySide& side) override;
     platform::ErrorCode openVolume(const std::wstring& path,
@@ -177,10 +196,11 @@ class Services : public platform::Services {
     }
     std::uint32_t ticks() override { return clock; }
     bool pause(std::uint32_t ms) override;
-    platform::ErrorCode lockFile(const std::wstring& path,
+    platform::ErrorCode lockFile(platform::Folder& folder, const std::wstring& name,
                                  std::unique_ptr<platform::Held>& held) override;
-    platform::ErrorCode notHeld(const std::wstring& path) override;
-    platform::ErrorCode setReadOnly(const std::wstring& path, bool readOnly) override;
+    platform::ErrorCode replaceBlocker(platform::Folder& folder, const std::wstring& name) override;
+    platform::ErrorCode setReadOnly(platform::Folder& folder, const std::wstring& name,
+                                    bool readOnly) override;
     platform::ErrorCode writeNewFile(const std::wstring& path, const std::string& bytes) override;
     platform::ErrorCode replaceFile(const std::wstring& from, const std::wstring& to) override;
     platform::ErrorCode openRead(const std::wstring& path,

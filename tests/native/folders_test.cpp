@@ -72,6 +72,12 @@ TEST(Folders, CacheFolderIsWhereWindowsKeepsIt) {
         {ValueKind::Text, L"%SystemDrive%\\cache", L"C:\\cache"},
         {ValueKind::Text, L"%Spare%\\dllcache", L"C:\\WINDOWS\\spare\\dllcache"},
         {ValueKind::Text, L"D:\\100%\\cache", L"D:\\100%\\cache"},
+        {ValueKind::Text, L"D:\\%NoSuchVariable%\\cache", L"D:\\%NoSuchVariable%\\cache"},
+        // In normal form, as every later call, Win32 or native, takes it.
+        {ValueKind::Text, L"C:\\kodd2\\.\\cache", L"C:\\kodd2\\cache"},
+        {ValueKind::Text, L"C:\\kx\\..\\kodd3\\", L"C:\\kodd3"},
+        {ValueKind::Text, L"C:\\kodd4/cache", L"C:\\kodd4\\cache"},
+        {ValueKind::Text, L"C:\\\\kfat", L"C:\\kfat"},
         {ValueKind::Text, L"%ProgramFiles%\\cache", usual},
         {ValueKind::Text, L"%Loop%\\cache", usual},
         // Not a full path, or too long for one: as if not set.

@@ -56,10 +56,11 @@ class Services : public fake::Services {
         platform::ErrorCode moveTo(const std::wstring&) override { return 0; }
         platform::ErrorCode discard() override { return 0; }
     };
-    platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
+    platform::ErrorCode copyFile(const std::wstring& from, platform::Folder& folder,
+                                 const std::wstring& name,
                                  std::unique_ptr<platform::OpenCopy>& copy,
                                  platform::CopySide& side) override {
-        if (generatedLines == 0) return fake::Services::copyFile(from, to, copy, side);
+        if (generatedLines == 0) return fake::Services::copyFile(from, folder, name, copy, side);
         ++copied;
         copy = std::make_unique<NoCopy>();
         return 0;

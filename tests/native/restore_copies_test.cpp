@@ -20,7 +20,7 @@ TEST_F(Restore, AMovedCacheIsCreatedFilledAndFlushedOnItsOwnVolume) {
     services.addFile(sys + L"b.dll", "B");
     // Only the cache folder itself is made, as the usual one is.
     run();
-    EXPECT_EQ(lastBox().text.rfind(L"无法使用dllcache文件夹:\r\n" + moved + L"\r\n", 0), 0u)
+    EXPECT_EQ(lastBox().text.rfind(L"无法建立dllcache文件夹:\r\n" + moved + L"\r\n", 0), 0u)
         << lastBox().text;
     services.addDir(L"E:\\spare");
     run();
@@ -33,36 +33,40 @@ TEST_F(Restore, AMovedCacheIsCreatedFilledAndFlushedOnItsOwnVolume) {
     EXPECT_EQ(services.handleFlushes, std::vector<std::wstring>());
 }
 
-// A read-only cache file is replaced (and the copy is not read-only); held
-// for good, it keeps its attribute. A source that cannot be read fails.
-// The box lists the failures in the order of the list, however late each
-// is known.
+// A read-only cache file is replaced (and the copy is not read-only), also
+// on FAT, which refuses a replace of it as "already exists"; held for good,
+// it keeps its attribute and is reported in use. A source that cannot be
+// read fails. The box lists the failures in the order of the list, however
+// late each is known.
 TEST_F(Restore, FailedCopiesAreReportedNotCountedInListOrder) {
-    list("late.dll\r\nro.dll\r\nheld-ro.dll\r\nunreadable.dll\r\nok.dll\r\nnowhere.dll\r\n");
-    services.addFile(sys + L"late.dll", "x");
-    services.failReplace[cacheDir + L"\\late.dll"] = 1117; // known at the batch's end
-    services.addFile(sys + L"ro.dll", "new").readOnly = true;
-    services.addFile(cacheDir + L"\\ro.dll", "old").readOnly = true;
-    services.addFile(sys + L"held-ro.dll", "new");
-    services.addFile(cacheDir + L"\\held-ro.dll", "old").readOnly = true;
-    services.heldFor[cacheDir + L"\\held-ro.dll"] = 1000;
-    services.addFile(sys + L"unreadable.dll", "x");
-    services.failCopy[sys + L"unreadable.dll"] = 1117; // known at once
-    services.addFile(sys + L"ok.dll", "ok");
-    run();
-    EXPECT_EQ(cached(L"ro.dll"), "new");
-    EXPECT_FALSE(services.at(cacheDir + L"\\ro.dll").readOnly);
-    EXPECT_EQ(cached(L"held-ro.dll"), "old");
-    EXPECT_TRUE(services.at(cacheDir + L"\\held-ro.dll").readOnly);
-    EXPECT_EQ(cached(L"ok.dll"), "ok");
-    EXPECT_EQ(window.countText, L"已还原2个文件,3个文件还原失败.");
-    EXPECT_EQ(window.progress.back(), L"已还原0个文件...") << "none had its real name yet";
-    EXPECT_EQ(lastBox().text, L"DllCache(2) Restored, 3 Failed\r\n\r\n"
-                              L"<reason 1117> (2): late.dll, unreadable.dll\r\n"
-                              L"<reason 32> (1): held-ro.dll");
-    EXPECT_EQ(lastBox().icon, cache::Icon::Exclamation);
-    EXPECT_TRUE(window.restoreEnabled);
-    EXPECT_EQ(temps(), std::vector<std::wstring>());
+    for (const bool fat : {false, true}) {
+        services.fat = fat;
+        list("late.dll\r\nro.dll\r\nheld-ro.dll\r\nunreadable.dll\r\nok.dll\r\nnowhere.dll\r\n");
+        services.addFile(sys + L"late.dll", "x");
+        services.failReplace[cacheDir + L"\\late.dll"] = 1117; // known at the batch's end
+        services.addFile(sys + L"ro.dll", "new").readOnly = true;
+        services.addFile(cacheDir + L"\\ro.dll", "old").readOnly = true;
+        services.addFile(sys + L"held-ro.dll", "new");
+        services.addFile(cacheDir + L"\\held-ro.dll", "old").readOnly = true;
+        services.heldFor[cacheDir + L"\\held-ro.dll"] = 1000;
+        services.addFile(sys + L"unreadable.dll", "x");
+        services.failCopy[sys + L"unreadable.dll"] = 1117; // known at once
+        services.addFile(sys + L"ok.dll", "ok");
+        run();
+        EXPECT_EQ(cached(L"ro.dll"), "new") << fat;
+        EXPECT_FALSE(services.at(cacheDir + L"\\ro.dll").readOnly);
+        EXPECT_EQ(cached(L"held-ro.dll"), "old");
+        EXPECT_TRUE(services.at(cacheDir + L"\\held-ro.dll").readOnly);
+        EXPECT_EQ(cached(L"ok.dll"), "ok");
+        EXPECT_EQ(window.countText, L"已还原2个文件,3个文件还原失败.");
+        EXPECT_EQ(window.progress.back(), L"已还原0个文件...") << "none had its real name yet";
+        EXPECT_EQ(lastBox().text, L"DllCache(2) Restored, 3 Failed\r\n\r\n"
+                                  L"<reason 1117> (2): late.dll, unreadable.dll\r\n"
+                                  L"<reason 32> (1): held-ro.dll");
+        EXPECT_EQ(lastBox().icon, cache::Icon::Exclamation);
+        EXPECT_TRUE(window.restoreEnabled);
+        EXPECT_EQ(temps(), std::vector<std::wstring>());
+    }
 }
 
 // Each copy goes to a temporary name and is moved over the real one, so
@@ -229,11 +233,12 @@ TEST_F(Restore, BatchesNeverOutgrowTheDisk) {
     for (int i = 0; i < 6; ++i)
         services.addFile(sys + L"big" + std::to_wstring(i) + L".dll", big);
 
-    // Room for two more copies beside the old files, not three.
+    // Room for two more copies beside the old files and then none, not even
+    // for a third one's name.
     for (int i = 0; i < 6; ++i)
         services.addFile(cacheDir + L"\\big" + std::to_wstring(i) + L".dll",
                          std::string(6u << 20, 'o'));
-    services.cacheRoom = services.cacheBytes() + (13u << 20);
+    services.cacheRoom = services.cacheBytes() + (12u << 20);
     run();
     for (int i = 0; i < 6; ++i)
         EXPECT_TRUE(cached(L"big" + std::to_wstring(i) + L".dll") == big) << i;
@@ -244,9 +249,10 @@ TEST_F(Restore, BatchesNeverOutgrowTheDisk) {
 // later where it can be: a leftover another program holds (unshared, or
 // deleted and kept while it holds it, as an indexer does), a delete that
 // leaves the file (Wine), and what the program never made (a hard link, a
-// link, a folder, a read-only file), which is left as it is. A name that
-// turns up after the sweep, a file or one kept for deletion, is never
-// opened: another slot is taken.
+// link, a folder, a read-only file), which is left as it is and costs no
+// wait. A name that turns up after the sweep, a file or one kept for
+// deletion, is never opened: another slot is taken; a file that two names
+// refuse fails as one of which no copy could be made.
 TEST_F(Restore, UnusableSlotsAreSkipped) {
     enum Kind { Held, HeldDeleted, Phantom, HardLink, Link, Folder, ReadOnly };
     const struct {
@@ -268,25 +274,37 @@ TEST_F(Restore, UnusableSlotsAreSkipped) {
         services.heldFor[temp(0)] = r.kind == Held ? 1 : r.kind == HeldDeleted ? 1 << 30 : 0;
         if (r.kind == HeldDeleted) services.sharesDelete.insert(temp(0));
         if (r.kind == Phantom) services.phantomDelete.insert(temp(0));
+        const bool plant = r.kind != HardLink && r.kind != Link && r.kind != Folder;
         services.beforeBeat = [&](const std::wstring& path) {
-            if (path != sys + L"a.dll" || services.has(temp(1))) return;
+            if (!plant || path != sys + L"a.dll" || services.has(temp(1))) return;
             services.addFile(temp(1), "planted").deletePending = r.kind % 2 == 0;
             services.heldFor[temp(1)] = 1 << 30;
         };
+        services.paused = 0;
         run();
         EXPECT_EQ(lastBox().text, L"DllCache(2) Restored Successfully") << r.kind;
         EXPECT_EQ(cached(L"a.dll"), "A") << r.kind;
         EXPECT_EQ(services.has(temp(0)), r.stays) << r.kind;
+        EXPECT_EQ(services.paused == 0, !plant) << r.kind;
         if (r.stays && r.kind != HeldDeleted) {
             EXPECT_EQ(services.at(temp(0)).data, "left") << r.kind;
             EXPECT_EQ(services.at(temp(0)).readOnly, r.kind == ReadOnly) << r.kind;
         }
-        EXPECT_EQ(services.at(temp(1)).data, "planted") << r.kind;
+        if (plant) {
+            EXPECT_EQ(services.at(temp(1)).data, "planted") << r.kind;
+        }
         services.nodes.erase(temp(1));
         services.heldFor.clear();
         services.sharesDelete.clear();
         services.phantomDelete.clear();
     }
+    services.beforeBeat = [&](const std::wstring& path) {
+        if (path != sys + L"a.dll" || services.has(temp(1))) return;
+        for (const std::size_t slot : {1, 2})
+            services.addFile(temp(slot), "planted").links = 2;
+    };
+    run();
+    EXPECT_EQ(lastBox().text, L"DllCache(1) Restored, 1 Failed\r\n\r\n<reason 82> (1): a.dll");
 }
 
 // A leftover temporary file that cannot be removed (another program holds

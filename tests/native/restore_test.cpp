@@ -90,10 +90,17 @@ TEST_F(Restore, HiddenAndSystemFilesCountInTheSystemFolders) {
     EXPECT_EQ(cached(L"h.dll"), "hidden");
 }
 
+// A folder that turns up between the look and its creation is someone
+// else's: the run refuses, with the reason, rather than use it unseen.
 TEST_F(Restore, DeletedCacheFolderIsRecreatedAndFilled) {
     services.nodes.erase(cacheDir);
     list("a.dll\r\n");
     services.addFile(sys + L"a.dll", "A");
+    services.failCreate[cacheDir] = fake::alreadyExists;
+    run();
+    EXPECT_EQ(lastBox().text, L"无法建立dllcache文件夹:\r\n" + cacheDir +
+                                  L"\r\n\r\n<reason 183> (错误代码 183)");
+    services.failCreate.clear();
     run();
     EXPECT_TRUE(services.isDir(cacheDir));
     EXPECT_EQ(cached(L"a.dll"), "A");
@@ -135,10 +142,11 @@ TEST_F(Restore, AnEndingSessionStopsTheRunAtAnyStep) {
 TEST_F(Restore, AnEndingSessionStopsTheRunAtOnce) {
     struct EndsAfterFirstCopy : fake::Services {
         fake::Window* window = nullptr;
-        platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
+        platform::ErrorCode copyFile(const std::wstring& from, platform::Folder& folder,
+                                     const std::wstring& name,
                                      std::unique_ptr<platform::OpenCopy>& copy,
                                      platform::CopySide& side) override {
-            const platform::ErrorCode e = fake::Services::copyFile(from, to, copy, side);
+            const platform::ErrorCode e = fake::Services::copyFile(from, folder, name, copy, side);
             window->ending = true;
             return e;
         }
@@ -168,7 +176,7 @@ TEST_F(Restore, AFileNamedDllcacheIsRefusedWithItsReason) {
     run();
     EXPECT_EQ(services.at(cacheDir).data, "not a folder");
     EXPECT_EQ(lastBox().text,
-              L"无法使用dllcache文件夹:\r\n" + cacheDir + L"\r\n\r\n<reason 3> (错误代码 3)");
+              L"无法使用dllcache文件夹:\r\n" + cacheDir + L"\r\n\r\n<reason 267> (错误代码 267)");
     EXPECT_TRUE(services.copies.empty());
 }
 

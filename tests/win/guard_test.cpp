@@ -24,7 +24,7 @@ struct HeldByOthers : testing_win::WindowsAnswers<testing_win::BatchPathSystem> 
         DWORD until;
     };
     std::vector<Hold> holds;
-    int scansRefused = 0, scansMade = 0;
+    int scansRefused = 0, scansMade = 0, waitingRefused = 0, waitingOpened = 0;
     void hold(const std::wstring& path, DWORD ms) {
         const HANDLE h =
             ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -42,13 +42,14 @@ struct HeldByOthers : testing_win::WindowsAnswers<testing_win::BatchPathSystem> 
         }
     }
     ~HeldByOthers() override { letGo(true); }
-    platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
+    platform::ErrorCode copyFile(const std::wstring& from, platform::Folder& folder,
+                                 const std::wstring& name,
                                  std::unique_ptr<platform::OpenCopy>& copy,
                                  platform::CopySide& side) override {
-        const platform::ErrorCode error = WindowsAnswers::copyFile(from, to, copy, side);
+        const platform::ErrorCode error = WindowsAnswers::copyFile(from, folder, name, copy, side);
         if (error != 0) return error;
-        const HANDLE scan =
-            ::CreateFileW(to.c_str(), GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+        const HANDLE scan = ::CreateFileW((held + L"\\" + name).c_str(), GENERIC_READ, 7, nullptr,
+                                          OPEN_EXISTING, 0, nullptr);
         if (scan == INVALID_HANDLE_VALUE) {
             scansRefused += ::GetLastError() == ERROR_SHARING_VIOLATION;
         } else {
@@ -58,6 +59,17 @@ struct HeldByOthers : testing_win::WindowsAnswers<testing_win::BatchPathSystem> 
         return 0;
     }
     bool pause(std::uint32_t ms) override {
+        // The copies that wait for a held real name stay shared with no one.
+        for (std::size_t slot = 0; slot < cache::tempSlots; ++slot) {
+            const std::wstring temp = held + L"\\" + cache::restoreTempName(slot);
+            if (::GetFileAttributesW(temp.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+            const platform::FileHandle probe(
+                ::CreateFileW(temp.c_str(), GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr));
+            if (probe)
+                ++waitingOpened;
+            else
+                waitingRefused += ::GetLastError() == ERROR_SHARING_VIOLATION;
+        }
         letGo(false);
         return WindowsAnswers::pause(ms);
     }
@@ -83,6 +95,8 @@ TEST_F(RealRestore, FilesHeldForAMomentAreWaitedForOnTheBatchPath) {
     EXPECT_EQ(others.volumeFlushes, 2) << "32 and 8 copies; the 5 held ones are not copied again";
     EXPECT_EQ(others.scansMade, 0);
     EXPECT_EQ(others.scansRefused, 40);
+    EXPECT_EQ(others.waitingOpened, 0);
+    EXPECT_GT(others.waitingRefused, 0);
     std::vector<platform::FolderEntry> entries;
     ASSERT_EQ(others.listFolder(cacheDir, false, entries), 0u);
     EXPECT_EQ(entries.size(), 40u) << "no temporary file, no lock left";
@@ -97,8 +111,10 @@ TEST_F(RealRestore, TheGuardAnswersEveryWayItCan) {
     list("a.dll\r\n");
     const std::wstring lock = cacheDir + L"\\kestrum.lock";
     {
+        std::unique_ptr<platform::Folder> held;
         std::unique_ptr<platform::Held> other;
-        ASSERT_EQ(services.lockFile(lock, other), 0u);
+        ASSERT_EQ(services.holdFolder(cacheDir, held), 0u);
+        ASSERT_EQ(services.lockFile(*held, L"kestrum.lock", other), 0u);
         run();
         EXPECT_EQ(window.boxes.back().text,
                   L"另一个Kestrum正在备份或还原系统文件缓存,请稍后再试。");
@@ -130,7 +146,7 @@ TEST_F(RealRestore, TheGuardAnswersEveryWayItCan) {
     // A cache the backup may only read (a read-only share) is listed all
     // the same; a restore there is refused with the reason.
     struct ReadOnlyShare : testing_win::MovedSystem {
-        platform::ErrorCode lockFile(const std::wstring&,
+        platform::ErrorCode lockFile(platform::Folder&, const std::wstring&,
                                      std::unique_ptr<platform::Held>&) override {
             return ERROR_WRITE_PROTECT;
         }
@@ -234,11 +250,12 @@ TEST_F(RealRestore, TwoProgramsRestoringAtOnceNeverMixUpFiles) {
     const std::wstring report = temp / L"child.txt";
     struct StartsAnother : testing_win::MovedSystem {
         std::function<void()> once;
-        platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
+        platform::ErrorCode copyFile(const std::wstring& from, platform::Folder& folder,
+                                     const std::wstring& name,
                                      std::unique_ptr<platform::OpenCopy>& copy,
                                      platform::CopySide& side) override {
             if (once) std::exchange(once, nullptr)();
-            return MovedSystem::copyFile(from, to, copy, side);
+            return MovedSystem::copyFile(from, folder, name, copy, side);
         }
     } first;
     first.root = temp.path();

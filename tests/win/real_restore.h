@@ -9,6 +9,7 @@
 #include "cache/program_files.h"
 #include "cache/restore.h"
 #include "platform/handles.h"
+#include "platform/own_files.h"
 #include "platform/win32_services.h"
 #include "moved_system.h"
 #include "temp_dir.h"
@@ -28,36 +29,54 @@ struct Lock {
     }
 };
 
-// The services with Windows' answers to a move where Wine answers otherwise:
-// a read-only target refuses it (Wine lets root through), and a target
-// another program holds without sharing it for deleting answers a sharing
-// violation (Wine: access denied).
+// The services with Windows' answers where Wine answers otherwise: a move
+// over a read-only file is refused (Wine lets root through), as access
+// denied, or on FAT as "already exists"; and, where `noLinks`, the open
+// flag that follows no link is refused as invalid, as some network
+// redirectors refuse it.
 template <typename Base> struct WindowsAnswers : Base {
+    bool fat = false, noLinks = false;
+    std::wstring held; // the path of the folder held last
     struct Copy : platform::OpenCopy {
         std::unique_ptr<platform::OpenCopy> real;
+        std::wstring folder;
+        bool fat = false;
         std::uint64_t size() const override { return real->size(); }
         std::uint32_t volumeSerial() const override { return real->volumeSerial(); }
         platform::ErrorCode flush() override { return real->flush(); }
-        platform::ErrorCode moveTo(const std::wstring& to) override {
-            const DWORD bits = ::GetFileAttributesW(to.c_str());
+        platform::ErrorCode moveTo(const std::wstring& name) override {
+            const DWORD bits = ::GetFileAttributesW((folder + L"\\" + name).c_str());
             if (bits != INVALID_FILE_ATTRIBUTES && (bits & FILE_ATTRIBUTE_READONLY) != 0)
-                return ERROR_ACCESS_DENIED;
-            const platform::ErrorCode error = real->moveTo(to);
-            if (error != ERROR_ACCESS_DENIED) return error;
-            const platform::FileHandle probe(
-                ::CreateFileW(to.c_str(), DELETE, 7, nullptr, OPEN_EXISTING, 0, nullptr));
-            return !probe && ::GetLastError() == ERROR_SHARING_VIOLATION ? ERROR_SHARING_VIOLATION
-                                                                         : error;
+                return fat ? ERROR_ALREADY_EXISTS : ERROR_ACCESS_DENIED;
+            return real->moveTo(name);
         }
         platform::ErrorCode discard() override { return real->discard(); }
     };
-    platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
+    platform::ErrorCode holdFolder(const std::wstring& path,
+                                   std::unique_ptr<platform::Folder>& folder) override {
+        held = path;
+        return Base::holdFolder(path, folder);
+    }
+    platform::ErrorCode copyFile(const std::wstring& from, platform::Folder& folder,
+                                 const std::wstring& name,
                                  std::unique_ptr<platform::OpenCopy>& copy,
                                  platform::CopySide& side) override {
         auto answering = std::make_unique<Copy>();
-        const platform::ErrorCode error = Base::copyFile(from, to, answering->real, side);
+        answering->folder = held;
+        answering->fat = fat;
+        const platform::ErrorCode error = Base::copyFile(from, folder, name, answering->real, side);
         if (error == 0) copy = std::move(answering);
         return error;
+    }
+
+  protected:
+    platform::ErrorCode openRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access,
+                                     ULONG share, ULONG disposition, ULONG options,
+                                     ULONG attributes, platform::FileHandle& file) override {
+        if (noLinks && (options & platform::open_options::noFollow) != 0)
+            return ERROR_INVALID_PARAMETER;
+        return Base::openRelative(folder, name, access, share, disposition, options, attributes,
+                                  file);
     }
 };
 

@@ -97,6 +97,68 @@ TEST_F(RealRestore, AMovedCacheIsListedAndFilledWhereWindowsKeepsIt) {
     EXPECT_EQ(cached(L"a.dll"), "A");
 }
 
+// Another program renames the cache folder, then the folder above it,
+// while a restore fills it. The folder is held: the first is refused.
+// Windows refuses the second too; Wine lets it through (and then renames
+// no file whose path changed). Either way every file restored is in the
+// folder the restore began with, every other one is reported, and nothing
+// lands in the folder another program put in its place.
+TEST_F(RealRestore, AHeldCacheFolderCannotBeSwappedMidway) {
+    const std::wstring above = temp / L"kv", moved = above + L"\\cache";
+    ::CreateDirectoryW(above.c_str(), nullptr);
+    ::CreateDirectoryW(moved.c_str(), nullptr);
+    const testing_win::MachineValue winlogon(
+        L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", L"SFCDllCacheDir", REG_SZ,
+        moved);
+    ASSERT_TRUE(winlogon.set());
+    std::string names;
+    for (int i = 0; i < 100; ++i) {
+        writeFile(sys + L"\\s" + std::to_wstring(i) + L".dll", "new");
+        names += "s" + std::to_string(i) + ".dll\r\n";
+    }
+    list(names);
+    struct Swapping : testing_win::MovedSystem {
+        std::wstring above, moved;
+        int copies = 0;
+        BOOL folderMoved = FALSE, aboveMoved = FALSE;
+        platform::ErrorCode copyFile(const std::wstring& from, platform::Folder& folder,
+                                     const std::wstring& name,
+                                     std::unique_ptr<platform::OpenCopy>& copy,
+                                     platform::CopySide& side) override {
+            if (++copies == 40) {
+                folderMoved = ::MoveFileExW(moved.c_str(), (moved + L"2").c_str(), 0);
+                aboveMoved = ::MoveFileExW(above.c_str(), (above + L"2").c_str(), 0);
+                ::CreateDirectoryW(above.c_str(), nullptr); // of another's choosing
+                ::CreateDirectoryW(moved.c_str(), nullptr);
+            }
+            return MovedSystem::copyFile(from, folder, name, copy, side);
+        }
+    } swapping;
+    swapping.root = temp.path();
+    swapping.above = above;
+    swapping.moved = moved;
+    cache::DirList dir{swapping};
+    cache::runRestore(swapping, window, dir);
+    EXPECT_FALSE(swapping.folderMoved);
+    EXPECT_EQ(::GetFileAttributesW((moved + L"2").c_str()), INVALID_FILE_ATTRIBUTES);
+    std::vector<platform::FolderEntry> began, put;
+    ASSERT_EQ(swapping.listFolder(swapping.aboveMoved ? above + L"2\\cache" : moved, false, began),
+              0u);
+    if (swapping.aboveMoved) {
+        EXPECT_EQ(swapping.listFolder(moved, false, put), 0u);
+    }
+    EXPECT_EQ(put.size(), 0u) << "nothing in the folder put in its place";
+    std::size_t restored = 0;
+    for (const platform::FolderEntry& e : began)
+        restored += e.name.rfind(L"kestrum", 0) != 0;
+    const std::wstring& box = window.boxes.back().text;
+    EXPECT_EQ(box.rfind(L"DllCache(" + std::to_wstring(restored) + L") Restored", 0), 0u) << box;
+    if (!swapping.aboveMoved) {
+        EXPECT_EQ(box, L"DllCache(100) Restored Successfully");
+    }
+    EXPECT_GE(restored, 32u) << "the first batch, moved before the swap";
+}
+
 TEST_F(RealRestore, LockedSourceOrDestinationIsAFailure) {
     writeFile(sys + L"\\src-locked.dll", "new");
     writeFile(sys + L"\\dst-locked.dll", "new");
@@ -114,17 +176,12 @@ TEST_F(RealRestore, LockedSourceOrDestinationIsAFailure) {
     EXPECT_EQ(cached(L"fine.dll"), "fine");
     EXPECT_EQ(cached(cache::restoreTempName(0)), "<missing>");
     EXPECT_EQ(window.countText, L"已还原1个文件,2个文件还原失败.");
-    // Both named, under the system's reason: the copy cannot read the
-    // source; the move over the held destination is refused (the system
-    // says how).
-    const std::wstring& text = window.boxes.back().text;
-    EXPECT_EQ(text.rfind(L"DllCache(1) Restored, 2 Failed\r\n\r\n" +
-                             services.errorReason(ERROR_SHARING_VIOLATION) +
-                             L" (1): src-locked.dll",
-                         0),
-              0u)
-        << text;
-    EXPECT_NE(text.find(L"dst-locked.dll"), std::wstring::npos) << text;
+    // Both named, in list order, as in use: the copy cannot read the
+    // source, and the move over the held destination is refused.
+    EXPECT_EQ(window.boxes.back().text,
+              L"DllCache(1) Restored, 2 Failed\r\n\r\n" +
+                  services.errorReason(ERROR_SHARING_VIOLATION) +
+                  L" (2): src-locked.dll, dst-locked.dll");
 }
 
 // A read-only source is restored into a cache file the next restore can
@@ -139,15 +196,20 @@ TEST_F(RealRestore, ReadOnlyFilesNeverBlockALaterRestore) {
     run();
     EXPECT_EQ(window.boxes.back().text, L"DllCache(1) Restored Successfully");
 
-    // Refused as Windows refuses a move over a read-only file.
+    // Refused as Windows refuses a move over a read-only file: on NTFS, and
+    // on FAT by a file system that refuses the flag that follows no link.
     testing_win::WindowsAnswers<testing_win::MovedSystem> windows;
     windows.root = temp.path();
-    writeFile(cacheDir + L"\\cd.dll", "old", FILE_ATTRIBUTE_READONLY);
     cache::DirList dir{windows};
-    cache::runRestore(windows, window, dir);
-    EXPECT_EQ(window.boxes.back().text, L"DllCache(1) Restored Successfully");
-    EXPECT_EQ(cached(L"cd.dll"), "from a CD");
-    EXPECT_EQ(::GetFileAttributesW((cacheDir + L"\\cd.dll").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    for (const bool fat : {false, true}) {
+        windows.fat = windows.noLinks = fat;
+        writeFile(cacheDir + L"\\cd.dll", "old", FILE_ATTRIBUTE_READONLY);
+        cache::runRestore(windows, window, dir);
+        EXPECT_EQ(window.boxes.back().text, L"DllCache(1) Restored Successfully") << fat;
+        EXPECT_EQ(cached(L"cd.dll"), "from a CD");
+        EXPECT_EQ(::GetFileAttributesW((cacheDir + L"\\cd.dll").c_str()) & FILE_ATTRIBUTE_READONLY,
+                  0u);
+    }
 }
 
 // Hard and symbolic links to a read-only file outside the cache, planted at
@@ -155,10 +217,12 @@ TEST_F(RealRestore, ReadOnlyFilesNeverBlockALaterRestore) {
 // read-only hidden leftover: each is left as it is and its name skipped.
 // Nothing outside the cache is written or changed.
 TEST_F(RealRestore, LinksAtTheTemporaryNamesNeverReachOutside) {
-    const std::wstring outside = temp / L"outside.dll";
+    const std::wstring outside = temp / L"outside.dll", writable = temp / L"writable.dll";
     writeFile(outside, "outside", FILE_ATTRIBUTE_READONLY);
+    writeFile(writable, "writable");
     const auto slot = [&](std::size_t n) { return cacheDir + L"\\" + cache::restoreTempName(n); };
     ASSERT_TRUE(plantLink(slot(0), outside, false));
+    ASSERT_TRUE(plantLink(slot(6), writable, false));
     ASSERT_TRUE(plantLink(slot(1), outside, true));
     writeFile(slot(2), "left", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     // Leftovers another program holds: unshared, and shared for deleting
@@ -172,12 +236,13 @@ TEST_F(RealRestore, LinksAtTheTemporaryNamesNeverReachOutside) {
     struct Planting : testing_win::MovedSystem {
         std::wstring again, outside;
         int planted = 0;
-        platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
+        platform::ErrorCode copyFile(const std::wstring& from, platform::Folder& folder,
+                                     const std::wstring& name,
                                      std::unique_ptr<platform::OpenCopy>& copy,
                                      platform::CopySide& side) override {
             if (::GetFileAttributesW(again.c_str()) == INVALID_FILE_ATTRIBUTES)
                 plantLink(again, outside, planted++ % 2 == 0);
-            return MovedSystem::copyFile(from, to, copy, side);
+            return MovedSystem::copyFile(from, folder, name, copy, side);
         }
     } planting;
     planting.root = temp.path();
@@ -194,8 +259,9 @@ TEST_F(RealRestore, LinksAtTheTemporaryNamesNeverReachOutside) {
     EXPECT_EQ(window.boxes.back().text, L"DllCache(100) Restored Successfully");
     EXPECT_EQ(cached(L"p99.dll"), "new 99");
     EXPECT_EQ(readFile(outside), "outside");
+    EXPECT_EQ(readFile(writable), "writable");
     EXPECT_NE(::GetFileAttributesW(outside.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
-    for (const std::size_t n : {0, 1, 2, 3, 4})
+    for (const std::size_t n : {0, 1, 2, 3, 4, 6})
         EXPECT_NE(::GetFileAttributesW(slot(n).c_str()), INVALID_FILE_ATTRIBUTES) << n;
     shared.reset();
     EXPECT_EQ(::GetFileAttributesW(slot(5).c_str()), INVALID_FILE_ATTRIBUTES) << "gone once let go";

@@ -36,11 +36,12 @@ class RecordingServices : public testing_win::BatchPathSystem {
         once(duringListing);
         return BatchPathSystem::listFolder(folder, directories, entries);
     }
-    platform::ErrorCode copyFile(const std::wstring& from, const std::wstring& to,
+    platform::ErrorCode copyFile(const std::wstring& from, platform::Folder& folder,
+                                 const std::wstring& name,
                                  std::unique_ptr<platform::OpenCopy>& copy,
                                  platform::CopySide& side) override {
         once(duringCopy);
-        return BatchPathSystem::copyFile(from, to, copy, side);
+        return BatchPathSystem::copyFile(from, folder, name, copy, side);
     }
     platform::ErrorCode writeNewFile(const std::wstring& path, const std::string& bytes) override {
         once(duringWrite);

@@ -62,17 +62,19 @@ TEST(Wow64, CommandsSeeTheRealDllcache) {
 TEST(Wow64, CopiesLandInTheRealFolderAndNothingElseIsUnredirected) {
     platform::Win32Services services;
     const std::wstring sys = systemFolder();
+    std::unique_ptr<platform::Folder> cache;
+    ASSERT_EQ(services.holdFolder(sys + L"\\dllcache", cache), 0u);
     std::unique_ptr<platform::OpenCopy> copy;
     platform::CopySide side;
-    ASSERT_EQ(services.copyFile(sys + L"\\kestrum-real64.dll",
-                                sys + L"\\dllcache\\kestrum-copied.tmp", copy, side),
+    ASSERT_EQ(services.copyFile(sys + L"\\kestrum-real64.dll", *cache, L"kestrum-copied.tmp", copy,
+                                side),
               0u);
-    EXPECT_EQ(copy->moveTo(sys + L"\\dllcache\\kestrum-copied.dll"), 0u);
+    EXPECT_EQ(copy->moveTo(L"kestrum-copied.dll"), 0u);
     EXPECT_FALSE(lists(services, sys + L"\\dllcache", L"kestrum-copied.tmp"));
     EXPECT_TRUE(lists(services, sys + L"\\dllcache", L"kestrum-copied.dll"));
     // The guard is taken in the real folder too.
     std::unique_ptr<platform::Held> lock;
-    ASSERT_EQ(services.lockFile(sys + L"\\dllcache\\kestrum.lock", lock), 0u);
+    ASSERT_EQ(services.lockFile(*cache, L"kestrum.lock", lock), 0u);
     EXPECT_TRUE(lists(services, sys + L"\\dllcache", L"kestrum.lock"));
     lock.reset();
     EXPECT_FALSE(lists(services, sys + L"\\dllcache", L"kestrum.lock"));
