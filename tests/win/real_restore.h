@@ -18,12 +18,13 @@
 
 namespace testing_win {
 
-// Opens a file with no sharing, as another program holding it would.
+// Opens a file as another program holding it would: with no sharing, or
+// sharing everything as an indexer does.
 struct Lock {
     HANDLE h;
-    explicit Lock(const std::wstring& path)
-        : h(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                          nullptr)) {}
+    explicit Lock(const std::wstring& path, DWORD share = 0)
+        : h(::CreateFileW(path.c_str(), GENERIC_READ | (share == 0 ? GENERIC_WRITE : 0), share,
+                          nullptr, OPEN_EXISTING, 0, nullptr)) {}
     ~Lock() {
         if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
     }

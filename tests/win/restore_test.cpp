@@ -170,7 +170,7 @@ TEST_F(RealRestore, LockedSourceOrDestinationIsAFailure) {
     list("src-locked.dll\r\ndst-locked.dll\r\nfine.dll\r\n");
     {
         Lock a(sys + L"\\src-locked.dll");
-        Lock b(cacheDir + L"\\dst-locked.dll");
+        Lock b(cacheDir + L"\\dst-locked.dll", 7); // an indexer's
         ASSERT_NE(a.h, INVALID_HANDLE_VALUE);
         ASSERT_NE(b.h, INVALID_HANDLE_VALUE);
         run();
