@@ -297,27 +297,22 @@ platform::ErrorCode Services::listFolder(const std::wstring& folder, bool direct
     return 0;
 }
 
+// As GetFullPathNameW takes a full path: "/" as "\\", no empty, "." or
+// ".." parts; terminated.
 std::wstring Services::fullPath(const std::wstring& path) {
-    std::wstring text = path;
-    std::replace(text.begin(), text.end(), L'/', L'\\');
-    const bool unc = text.rfind(L"\\\\", 0) == 0;
-    std::vector<std::wstring> parts;
-    std::size_t at = unc ? 2 : 0;
-    while (at <= text.size()) {
-        const std::size_t end = std::min(text.find(L'\\', at), text.size());
-        std::wstring part = text.substr(at, end - at);
-        at = end + 1;
-        if (part.empty() || part == L".") continue;
-        if (part == L"..") {
-            if (parts.size() > (unc ? 2u : 1u)) parts.pop_back();
+    const bool unc = path.rfind(L"\\\\", 0) == 0;
+    std::wstring out = unc ? L"\\\\" : L"", part;
+    for (const wchar_t c : path.substr(unc ? 2 : 0) + L'\\') {
+        if (c != L'\\' && c != L'/') {
+            part += c;
             continue;
         }
-        parts.push_back(part);
+        if (part == L"..")
+            out.resize(out.find_last_of(L'\\', out.size() - 2) + 1);
+        else if (!part.empty() && part != L".")
+            out += part + L'\\';
+        part.clear();
     }
-    std::wstring out = unc ? L"\\\\" : L"";
-    for (std::size_t i = 0; i < parts.size(); ++i)
-        out += (i != 0 ? L"\\" : L"") + parts[i];
-    if (!unc && parts.size() == 1) out += L'\\';
     return out;
 }
 
@@ -353,23 +348,31 @@ platform::ErrorCode Services::deleteFile(const std::wstring& path) {
     return 0;
 }
 
-platform::ErrorCode Services::removeOwnFile(platform::Folder& folder, const std::wstring& name) {
-    std::wstring path;
+platform::ErrorCode Services::lookIn(platform::Folder& folder, const std::wstring& name,
+                                     std::wstring& path, Node*& node) {
+    node = nullptr;
     if (const platform::ErrorCode error = within(folder, name, path)) return error;
     settle(path);
-    auto it = nodes.find(path);
-    if (it == nodes.end()) return 0;
-    if (it->second.deletePending) return accessDenied;
-    if (!plain(it->second) || it->second.readOnly) return platform::errorNotPlainFile;
+    if (auto it = nodes.find(path); it != nodes.end()) node = &it->second;
+    // Windows will not open a name kept for a deleted file.
+    return node != nullptr && node->deletePending ? accessDenied : 0;
+}
+
+platform::ErrorCode Services::removeOwnFile(platform::Folder& folder, const std::wstring& name) {
+    std::wstring path;
+    Node* node = nullptr;
+    if (const platform::ErrorCode error = lookIn(folder, name, path, node)) return error;
+    if (node == nullptr) return 0;
+    if (!plain(*node) || node->readOnly) return platform::errorNotPlainFile;
     if (auto f = failDelete.find(path); f != failDelete.end()) return f->second;
     if (readOnlyFolders.count(parentOf(path)) != 0) return accessDenied;
     if (held(path)) {
         if (sharesDelete.count(path) == 0) return sharing;
-        it->second.deletePending = true; // removed, but kept while it is held
+        node->deletePending = true; // removed, but kept while it is held
         return accessDenied;
     }
     if (phantomDelete.count(path) != 0) return accessDenied; // the name stays
-    nodes.erase(it);
+    nodes.erase(path);
     return 0;
 }
 
@@ -439,13 +442,11 @@ platform::ErrorCode Services::lockFile(platform::Folder& folder, const std::wstr
 
 platform::ErrorCode Services::replaceBlocker(platform::Folder& folder, const std::wstring& name) {
     std::wstring path;
-    if (const platform::ErrorCode error = within(folder, name, path)) return error;
-    settle(path);
-    auto it = nodes.find(path);
-    if (it == nodes.end()) return 0;
-    if (it->second.deletePending) return accessDenied;
+    Node* node = nullptr;
+    if (const platform::ErrorCode error = lookIn(folder, name, path, node)) return error;
+    if (node == nullptr) return 0;
     if (held(path)) return sharing;
-    return it->second.readOnly ? platform::errorFileReadOnly : 0;
+    return node->readOnly ? platform::errorFileReadOnly : 0;
 }
 
 platform::ErrorCode Services::setReadOnly(platform::Folder& folder, const std::wstring& name,

@@ -158,6 +158,9 @@ class Services : public platform::Services {
     // an empty, "." or ".." part).
     platform::ErrorCode within(platform::Folder& folder, const std::wstring& name,
                                std::wstring& path);
+    // And what stands there once a hold let go settles (null: nothing).
+    platform::ErrorCode lookIn(platform::Folder& folder, const std::wstring& name,
+                               std::wstring& path, Node*& node);
     bool isDir(const std::wstring& path) const;
     // Names of the files directly in `folder`, in listing order.
     std::vector<std::wstring> fileNames(const std::wstring& folder);
