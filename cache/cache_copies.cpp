@@ -21,8 +21,8 @@ bool due(std::uint32_t when, std::uint32_t now) {
 
 CacheCopies::CacheCopies(platform::Services& services, platform::Folder& folder,
                          const std::wstring& path, Done done)
-    : services_(services), folder_(folder), path_(path), done_(std::move(done)),
-      slots_(tempSlots) {}
+    : services_(services), folder_(folder), path_(path), done_(std::move(done)), slots_(tempSlots) {
+}
 
 platform::ErrorCode CacheCopies::begin(std::wstring& stuck) {
     platform::ErrorCode first = 0;

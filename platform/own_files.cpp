@@ -41,8 +41,8 @@ struct ObjectAttributes {
     ULONG attributes;
     PVOID securityDescriptor, securityQualityOfService;
 };
-constexpr ULONG caseInsensitive = 0x40;  // OBJ_CASE_INSENSITIVE
-constexpr ULONG synchronousIo = 0x20;    // FILE_SYNCHRONOUS_IO_NONALERT
+constexpr ULONG caseInsensitive = 0x40; // OBJ_CASE_INSENSITIVE
+constexpr ULONG synchronousIo = 0x20;   // FILE_SYNCHRONOUS_IO_NONALERT
 struct RenameInformation {
     BOOLEAN replaceIfExists;
     HANDLE rootDirectory;

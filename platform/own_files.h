@@ -46,11 +46,11 @@ ErrorCode deleteThroughHandle(HANDLE file);
 
 // The native open options the program's own files are opened with.
 namespace open_options {
-constexpr ULONG nonDirectory = 0x40;       // FILE_NON_DIRECTORY_FILE
-constexpr ULONG sequential = 0x4;          // FILE_SEQUENTIAL_ONLY
-constexpr ULONG deleteOnClose = 0x1000;    // FILE_DELETE_ON_CLOSE
-constexpr ULONG backupIntent = 0x4000;     // FILE_OPEN_FOR_BACKUP_INTENT: folders too
-constexpr ULONG noFollow = 0x200000;       // FILE_OPEN_REPARSE_POINT
+constexpr ULONG nonDirectory = 0x40;              // FILE_NON_DIRECTORY_FILE
+constexpr ULONG sequential = 0x4;                 // FILE_SEQUENTIAL_ONLY
+constexpr ULONG deleteOnClose = 0x1000;           // FILE_DELETE_ON_CLOSE
+constexpr ULONG backupIntent = 0x4000;            // FILE_OPEN_FOR_BACKUP_INTENT: folders too
+constexpr ULONG noFollow = 0x200000;              // FILE_OPEN_REPARSE_POINT
 constexpr ULONG open = 1, create = 2, openIf = 3; // dispositions
 constexpr ULONG shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 } // namespace open_options

@@ -159,8 +159,8 @@ TEST_F(Restore, AnotherProgramsCommandMakesItWait) {
         (*fails)[fails == &services.failLock ? cacheDir + L"\\kestrum.lock" : cacheDir] =
             fake::accessDenied;
         run();
-        EXPECT_EQ(lastBox().text, L"无法使用dllcache文件夹:\r\n" + cacheDir +
-                                      L"\r\n\r\n<reason 5> (错误代码 5)");
+        EXPECT_EQ(lastBox().text,
+                  L"无法使用dllcache文件夹:\r\n" + cacheDir + L"\r\n\r\n<reason 5> (错误代码 5)");
         EXPECT_TRUE(services.copies.empty());
         fails->clear();
     }

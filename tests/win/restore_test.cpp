@@ -181,10 +181,9 @@ TEST_F(RealRestore, LockedSourceOrDestinationIsAFailure) {
     EXPECT_EQ(window.countText, L"已还原1个文件,2个文件还原失败.");
     // Both named, in list order, as in use: the copy cannot read the
     // source, and the move over the held destination is refused.
-    EXPECT_EQ(window.boxes.back().text,
-              L"DllCache(1) Restored, 2 Failed\r\n\r\n" +
-                  services.errorReason(ERROR_SHARING_VIOLATION) +
-                  L" (2): src-locked.dll, dst-locked.dll");
+    EXPECT_EQ(window.boxes.back().text, L"DllCache(1) Restored, 2 Failed\r\n\r\n" +
+                                            services.errorReason(ERROR_SHARING_VIOLATION) +
+                                            L" (2): src-locked.dll, dst-locked.dll");
 }
 
 // A read-only source is restored into a cache file the next restore can

@@ -66,9 +66,9 @@ TEST(Wow64, CopiesLandInTheRealFolderAndNothingElseIsUnredirected) {
     ASSERT_EQ(services.holdFolder(sys + L"\\dllcache", cache), 0u);
     std::unique_ptr<platform::OpenCopy> copy;
     platform::CopySide side;
-    ASSERT_EQ(services.copyFile(sys + L"\\kestrum-real64.dll", *cache, L"kestrum-copied.tmp", copy,
-                                side),
-              0u);
+    ASSERT_EQ(
+        services.copyFile(sys + L"\\kestrum-real64.dll", *cache, L"kestrum-copied.tmp", copy, side),
+        0u);
     EXPECT_EQ(copy->moveTo(L"kestrum-copied.dll"), 0u);
     EXPECT_FALSE(lists(services, sys + L"\\dllcache", L"kestrum-copied.tmp"));
     EXPECT_TRUE(lists(services, sys + L"\\dllcache", L"kestrum-copied.dll"));
