@@ -20,7 +20,6 @@ constexpr ErrorCode errorFileNotFound = 2;
 constexpr ErrorCode errorPathNotFound = 3;
 constexpr ErrorCode errorNotAFolder = 267; // ERROR_DIRECTORY
 constexpr ErrorCode errorCancelled = 1223; // ERROR_CANCELLED: a long call gave up
-constexpr ErrorCode errorInvalidHandle = 6;
 constexpr ErrorCode errorAccessDenied = 5;
 constexpr ErrorCode errorWriteProtect = 19;
 constexpr ErrorCode errorSharingViolation = 32;
@@ -30,7 +29,6 @@ constexpr ErrorCode errorNetworkAccessDenied = 65;
 constexpr ErrorCode errorFileExists = 80;
 // ERROR_CANNOT_MAKE: no temporary name could be made for a file's copy.
 constexpr ErrorCode errorCannotMake = 82;
-constexpr ErrorCode errorInvalidParameter = 87;
 constexpr ErrorCode errorDiskFull = 112;
 constexpr ErrorCode errorInvalidName = 123;
 constexpr ErrorCode errorAlreadyExists = 183;

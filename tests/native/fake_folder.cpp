@@ -38,7 +38,7 @@ class Lock : public platform::Held {
 platform::ErrorCode Services::within(platform::Folder& folder, const std::wstring& name,
                                      std::wstring& path) {
     const auto held = heldFolders.find(&folder);
-    if (held == heldFolders.end()) return platform::errorInvalidHandle;
+    if (held == heldFolders.end()) return 6; // ERROR_INVALID_HANDLE
     path = join(held->second, name);
     touched.push_back(path);
     if (name.empty() || name == L"." || name == L".." ||

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <utility>
 
 namespace {
 
@@ -248,19 +246,12 @@ TEST_F(RealRestore, TwoProgramsRestoringAtOnceNeverMixUpFiles) {
     }
     list(names);
     const std::wstring report = temp / L"child.txt";
-    struct StartsAnother : testing_win::MovedSystem {
-        std::function<void()> once;
-        platform::ErrorCode copyFile(const std::wstring& from, platform::Folder& folder,
-                                     const std::wstring& name,
-                                     std::unique_ptr<platform::OpenCopy>& copy,
-                                     platform::CopySide& side) override {
-            if (once) std::exchange(once, nullptr)();
-            return MovedSystem::copyFile(from, folder, name, copy, side);
-        }
-    } first;
+    testing_win::MovedSystem first;
     first.root = temp.path();
     std::wstring second;
-    first.once = [&] { second = childRestore(temp.path(), report); };
+    first.beforeCopy = [&] {
+        if (second.empty()) second = childRestore(temp.path(), report);
+    };
     cache::DirList dir{first};
     cache::runRestore(first, window, dir);
     EXPECT_EQ(second, L"另一个Kestrum正在备份或还原系统文件缓存,请稍后再试。");

@@ -6,6 +6,7 @@
 #include "platform/win32_services.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,21 @@ class MovedSystem : public platform::Win32Services {
         return root + L"\\WINDOWS";
     }
     std::wstring modulePath() override { return root + L"\\tools\\Kestrum.exe"; }
+    // What another program does just before each copy; the folder held last.
+    std::function<void()> beforeCopy;
+    std::wstring held;
+    platform::ErrorCode holdFolder(const std::wstring& path,
+                                   std::unique_ptr<platform::Folder>& folder) override {
+        held = path;
+        return Win32Services::holdFolder(path, folder);
+    }
+    platform::ErrorCode copyFile(const std::wstring& from, platform::Folder& folder,
+                                 const std::wstring& name,
+                                 std::unique_ptr<platform::OpenCopy>& copy,
+                                 platform::CopySide& side) override {
+        if (beforeCopy) beforeCopy();
+        return Win32Services::copyFile(from, folder, name, copy, side);
+    }
 };
 
 // The volume flush answered as an administrator's on Windows XP answers it,

@@ -37,7 +37,6 @@ struct Lock {
 // redirectors refuse it.
 template <typename Base> struct WindowsAnswers : Base {
     bool fat = false, noLinks = false;
-    std::wstring held; // the path of the folder held last
     struct Copy : platform::OpenCopy {
         std::unique_ptr<platform::OpenCopy> real;
         std::wstring folder;
@@ -53,17 +52,12 @@ template <typename Base> struct WindowsAnswers : Base {
         }
         platform::ErrorCode discard() override { return real->discard(); }
     };
-    platform::ErrorCode holdFolder(const std::wstring& path,
-                                   std::unique_ptr<platform::Folder>& folder) override {
-        held = path;
-        return Base::holdFolder(path, folder);
-    }
     platform::ErrorCode copyFile(const std::wstring& from, platform::Folder& folder,
                                  const std::wstring& name,
                                  std::unique_ptr<platform::OpenCopy>& copy,
                                  platform::CopySide& side) override {
         auto answering = std::make_unique<Copy>();
-        answering->folder = held;
+        answering->folder = this->held;
         answering->fat = fat;
         const platform::ErrorCode error = Base::copyFile(from, folder, name, answering->real, side);
         if (error == 0) copy = std::move(answering);

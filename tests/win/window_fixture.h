@@ -31,17 +31,13 @@ class RecordingServices : public testing_win::BatchPathSystem {
         shownAs.push_back(showCommand);
     }
     std::function<void()> duringListing, duringCopy, duringWrite; // each runs once
+    RecordingServices() {
+        beforeCopy = [this] { once(duringCopy); };
+    }
     platform::ErrorCode listFolder(const std::wstring& folder, bool directories,
                                    std::vector<platform::FolderEntry>& entries) override {
         once(duringListing);
         return BatchPathSystem::listFolder(folder, directories, entries);
-    }
-    platform::ErrorCode copyFile(const std::wstring& from, platform::Folder& folder,
-                                 const std::wstring& name,
-                                 std::unique_ptr<platform::OpenCopy>& copy,
-                                 platform::CopySide& side) override {
-        once(duringCopy);
-        return BatchPathSystem::copyFile(from, folder, name, copy, side);
     }
     platform::ErrorCode writeNewFile(const std::wstring& path, const std::string& bytes) override {
         once(duringWrite);
